@@ -1,0 +1,7 @@
+add_library(tarn_warnings INTERFACE)
+target_compile_options(tarn_warnings INTERFACE -Wall -Wextra -Werror -Wno-unused-parameter
+    $<$<COMPILE_LANGUAGE:CXX>:-Wno-missing-field-initializers>)
+if(TARN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

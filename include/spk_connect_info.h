@@ -1,0 +1,39 @@
+// The fixed-layout record that carries connection details between the
+// driver and the setup library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#pragma pack(push, 1)
+struct SpkConnectInfo {
+    char dsn[1024];
+    char uid[1024];
+    char pwd[1024];
+    char server[1024];
+    int32_t port;
+    char col_length[1024];
+    int32_t logging;
+    char log_file[1024];
+    int32_t encrypt;
+    int32_t trust_server_certificate;
+    char certificate_file[1024];
+    int32_t authentication;
+    char krb_principle[1024];
+    char http_uri[1024];
+    char access_token[1024];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(SpkConnectInfo) == 10260);
+static_assert(offsetof(SpkConnectInfo, port) == 4096);
+static_assert(offsetof(SpkConnectInfo, col_length) == 4100);
+static_assert(offsetof(SpkConnectInfo, logging) == 5124);
+static_assert(offsetof(SpkConnectInfo, log_file) == 5128);
+static_assert(offsetof(SpkConnectInfo, encrypt) == 6152);
+static_assert(offsetof(SpkConnectInfo, trust_server_certificate) == 6156);
+static_assert(offsetof(SpkConnectInfo, certificate_file) == 6160);
+static_assert(offsetof(SpkConnectInfo, authentication) == 7184);
+static_assert(offsetof(SpkConnectInfo, krb_principle) == 7188);
+static_assert(offsetof(SpkConnectInfo, http_uri) == 8212);
+static_assert(offsetof(SpkConnectInfo, access_token) == 9236);

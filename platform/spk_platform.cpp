@@ -1,0 +1,35 @@
+#include "spk_platform.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+uint64_t spk_thread_id() { return (uint64_t)syscall(SYS_gettid); }
+
+uint32_t spk_process_id() { return (uint32_t)getpid(); }
+
+void spk_clock_now(int64_t *seconds, int32_t *microseconds) {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    *seconds = tv.tv_sec;
+    *microseconds = (int32_t)tv.tv_usec;
+}
+
+void *spk_dl_open(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+
+void *spk_dl_symbol(void *lib, const char *name) { return lib ? dlsym(lib, name) : nullptr; }
+
+void spk_dl_close(void *lib) {
+    if (lib) dlclose(lib);
+}
+
+const char *spk_dl_error() {
+    const char *e = dlerror();
+    return e ? e : "unknown error";
+}
+
+int spk_socket_startup() { return 0; }
+
+void spk_socket_cleanup() {}

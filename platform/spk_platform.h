@@ -1,0 +1,19 @@
+// What the driver takes from the operating system, behind one small interface.
+#pragma once
+
+#include <cstdint>
+
+uint64_t spk_thread_id();
+uint32_t spk_process_id();
+// Wall clock: whole seconds since 1970 and microseconds.
+void spk_clock_now(int64_t *seconds, int32_t *microseconds);
+
+// Dynamic loading.
+void *spk_dl_open(const char *path);
+void *spk_dl_symbol(void *lib, const char *name);
+void spk_dl_close(void *lib);
+const char *spk_dl_error();
+
+// Socket subsystem start-up and clean-up (nothing to do on POSIX systems).
+int spk_socket_startup();
+void spk_socket_cleanup();
