@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds with AddressSanitizer and
+# UndefinedBehaviorSanitizer, starts one real Spark Thrift server per mode
+# (shared by all tests), runs ctest, stops the servers.
+#   TARN_TEST_LABELS=unit scripts/test.sh     only some labels (regex)
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+START=$(date +%s)
+
+"$ROOT/scripts/install-deps.sh"
+"$ROOT/scripts/venv.sh"
+"$ROOT/scripts/build.sh" build-test -DTARN_SANITIZE=ON
+
+MODES=(sasl nosasl http)
+stop_servers() {
+    for m in "${MODES[@]}"; do "$ROOT/scripts/spark-server.sh" stop "$m" >/dev/null 2>&1 || true; done
+}
+trap stop_servers EXIT
+
+LABELS="${TARN_TEST_LABELS:-.}"
+if echo spark | grep -Eq "$LABELS"; then
+    # The servers start one after another (each takes a core while it boots).
+    export TARN_SPARK_SASL_PORT TARN_SPARK_NOSASL_PORT TARN_SPARK_HTTP_PORT
+    TARN_SPARK_SASL_PORT="$("$ROOT/scripts/spark-server.sh" start sasl)"
+    TARN_SPARK_NOSASL_PORT="$("$ROOT/scripts/spark-server.sh" start nosasl)"
+    TARN_SPARK_HTTP_PORT="$("$ROOT/scripts/spark-server.sh" start http)"
+    echo "spark servers: sasl=$TARN_SPARK_SASL_PORT nosasl=$TARN_SPARK_NOSASL_PORT http=$TARN_SPARK_HTTP_PORT"
+fi
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# Clients that are not built with the sanitizers (python, isql) load the
+# instrumented driver with the runtime preloaded.
+export TARN_ASAN_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
+
+cd "$ROOT/build-test"
+ctest --output-on-failure -L "$LABELS" -j 2 --timeout 600
+echo "test run took $(( $(date +%s) - START )) s"
