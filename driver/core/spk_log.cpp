@@ -4,7 +4,7 @@
 //
 // Tracing must never disturb the call it describes: nothing here posts a
 // diagnostic, changes a return code or lets an exception escape.
-#include "core/spk_log.h"
+#include "spk_log.h"
 
 #include <cctype>
 #include <cstdio>
@@ -90,16 +90,17 @@ const char *return_code_name(int rc) {
     }
 }
 
-// One byte of %s / %q text: itself, or "\xNN" from 0x80 up.
+// One byte of %s / %q text: itself, or "\xNN" from 0x80 up (and for a 0
+// byte inside counted text, which would otherwise end the record early).
 size_t byte_piece(unsigned char c, char *piece) {
-    if (c >= 0x80) return (size_t)snprintf(piece, 8, "\\x%02X", c);
+    if (c >= 0x80 || c == 0) return (size_t)snprintf(piece, 8, "\\x%02X", c);
     piece[0] = (char)c;
     return 1;
 }
 
-// One unit of %Q / %T / %S text: itself, or "\xNNNN" from 0x80 up.
+// One unit of %Q / %T / %S text: itself, or "\xNNNN" from 0x80 up (and 0).
 size_t unit_piece(spk_unit u, char *piece) {
-    if (u >= 0x80) return (size_t)snprintf(piece, 8, "\\x%04X", (unsigned)u);
+    if (u >= 0x80 || u == 0) return (size_t)snprintf(piece, 8, "\\x%04X", (unsigned)u);
     piece[0] = (char)u;
     return 1;
 }
@@ -155,13 +156,10 @@ void format_quoted(Out *o, const void *text, int length, bool wide) {
 }
 
 void format_spk_string(Out *o, const SpkString *s) {
-    if (!s) {
-        o->atom("(nul)");
-        return;
-    }
     char piece[8];
     bool cut = false;
-    for (uint32_t i = 0; s->units && i < s->length && s->units[i] != 0; i++) {
+    if (!s) o->atom("(nul)");
+    for (uint32_t i = 0; s && s->units && i < s->length && s->units[i] != 0; i++) {
         size_t n = unit_piece(s->units[i], piece);
         if (!o->fits(n)) {
             cut = true;
@@ -378,6 +376,9 @@ void build_record(char *rec, const void *handle, const char *source_file, int li
     spk_vformat(rec + used, size - used, format, args);
 }
 
+// A dumped byte as a character: itself when printable ASCII, else ".".
+char printable(unsigned char b) { return b >= 0x20 && b < 0x7F ? (char)b : '.'; }
+
 // One line of a hex dump as kept in the ring: ten blanks, the bytes as hex,
 // padding for a short line, two blanks and the bytes as characters.
 // `line` must hold 80 bytes.
@@ -394,7 +395,7 @@ void dump_line(char *line, const unsigned char *bytes, size_t n) {
     }
     line[pos++] = ' ';
     line[pos++] = ' ';
-    for (size_t i = 0; i < n; i++) line[pos++] = isprint(bytes[i]) && bytes[i] < 0x80 ? (char)bytes[i] : '.';
+    for (size_t i = 0; i < n; i++) line[pos++] = printable(bytes[i]);
     line[pos] = 0;
 }
 
@@ -405,7 +406,7 @@ void write_dump(FILE *f, const unsigned char *data, size_t count) {
     size_t i;
     for (i = 0; i < count; i++) {
         fprintf(f, "%02X ", data[i]);
-        chars[i % 16] = isprint(data[i]) && data[i] < 0x80 ? (char)data[i] : '.';
+        chars[i % 16] = printable(data[i]);
         if (i % 16 == 15) {
             chars[16] = 0;
             fprintf(f, "  %s\n          ", chars);
@@ -427,7 +428,7 @@ struct Ring {
     char **slots;         // null until first use
     size_t write_index;
     size_t read_index;
-    char file[sizeof(((SpkConnection *)nullptr)->log_file)];
+    char file[sizeof(SpkConnection::log_file)];
     bool per_thread;
 };
 
@@ -620,7 +621,11 @@ uint32_t spk_log_mask_from_text(const char *text) {
         {"yes", 0x1F},     {"true", 0x1F},  {"on", 0x1F}, {"process", 0x3F},
         {"onerror", 0x5F}, {"error", 0x5F}, {"no", 0},     {"off", 0},
     };
-    for (const Word &w : words)
-        if (strlen(w.word) == len && strncasecmp(text, w.word, len) == 0) return w.mask;
+    for (const Word &w : words) {
+        if (strlen(w.word) != len) continue;
+        size_t i = 0;
+        while (i < len && tolower((unsigned char)text[i]) == w.word[i]) i++;
+        if (i == len) return w.mask;
+    }
     return (uint32_t)strtoul(text, nullptr, 0);
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "spk_handles.h"
+
 enum : uint32_t {
     LOG_ENTRY = 0x01,
     LOG_EXIT = 0x02,
