@@ -1,6 +1,7 @@
 // Diagnostics: records kept on a handle in descending SQLSTATE order.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include "spk_handles.h"
 #include "spk_string.h"
@@ -23,6 +24,9 @@ struct SpkError {
 short spk_post_error(void *handle, const char *sqlstate, int32_t native, const char *format, ...);
 short spk_post_column_error(void *handle, const char *sqlstate, int32_t native, int32_t column_number,
                             const char *format, ...);
+// The same with an argument list (column_number -1 for none).
+short spk_vpost_error(void *handle, const char *sqlstate, int32_t native, int32_t column_number,
+                      const char *format, va_list args);
 void spk_copy_error(void *handle, const SpkError *record);
 void spk_clear_errors(void *handle);
 
@@ -41,3 +45,14 @@ const char *spk_status_code_name(int32_t code);
 const char *spk_error_text(const char *sqlstate);
 int spk_error_count(const void *handle);
 const SpkError *spk_error_record(const void *handle, int number);   // 1-based
+
+// The readers behind SQLGetDiagRec(W) and SQLGetDiagField(W): no lock, no
+// clearing, nothing posted.  `wide` selects UTF-16 text (characters for the
+// record's message, bytes for fields); otherwise text is UTF-8 counted in
+// bytes.  Return ODBC codes; SQL_INVALID_HANDLE when `handle` is not a
+// handle of `handle_type`.
+bool spk_diag_handle_ok(int handle_type, const void *handle);
+short spk_diag_get_rec(int handle_type, void *handle, int rec_number, int wide, void *sqlstate, int32_t *native,
+                       void *message, long buffer_length, int16_t *text_length);
+short spk_diag_get_field(int handle_type, void *handle, int rec_number, int identifier, int wide, void *info,
+                         long buffer_length, int16_t *string_length);

@@ -1,0 +1,20 @@
+#include "core/spk_frame.h"
+
+// Reads a diagnostic record.  Takes no lock and leaves the list as it is;
+// the message comes back as UTF-16 and its length is counted in characters.
+SPK_API SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT RecNumber,
+                                         SQLWCHAR *Sqlstate, SQLINTEGER *NativeError, SQLWCHAR *MessageText,
+                                         SQLSMALLINT BufferLength, SQLSMALLINT *TextLength) {
+    return spk_guard(SQL_ERROR, [&]() -> SQLRETURN {
+        if (!spk_diag_handle_ok(HandleType, Handle)) return SQL_INVALID_HANDLE;
+        SPK_ENTRY(Handle,
+                  "SQLGetDiagRecW: handle_type=%d, handle=%p, rec_number=%d, sqlstate=%p, native=%p, "
+                  "message_text=%p, buffer_length=%d, text_length_ptr=%p",
+                  (int)HandleType, Handle, (int)RecNumber, Sqlstate, NativeError, MessageText, (int)BufferLength,
+                  TextLength);
+        SQLRETURN rc = spk_diag_get_rec(HandleType, Handle, RecNumber, 1, Sqlstate, NativeError, MessageText,
+                                        BufferLength, TextLength);
+        SPK_LOG(Handle, LOG_EXIT, "SQLGetDiagRecW: return value=%d", (int)rc);
+        return rc;
+    });
+}
