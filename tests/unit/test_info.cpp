@@ -1,0 +1,636 @@
+// Driver information through the shared body of SQLGetInfo / SQLGetInfoW:
+// the complete set of known info types, integer widths, text answers for
+// ANSI (UTF-8) and wide callers with guard bytes around every buffer,
+// truncation, bad lengths and the differences between the two twins.
+// Also the name -> SQL_API_ mapping behind SQLGetFunctions.
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TCLIService.h"
+#include "fake_server.h"
+#include "spk_alloc.h"
+#include "spk_err.h"
+#include "spk_handles.h"
+#include "spk_info.h"
+#include "spk_log.h"
+#include "spk_logon.h"
+#include "spk_string.h"
+
+namespace {
+
+constexpr unsigned char kGuard = 0xA5;
+constexpr size_t kGuardLen = 16;
+
+// UTF-8 -> UTF-16 units (test-side, independent of the driver's decoder for
+// the plain texts used here: ASCII and Latin-1 letters).
+std::u16string utf16(const std::string &utf8) {
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = (unsigned char)utf8[i];
+        if (c < 0x80) {
+            out.push_back(c);
+            i += 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            out.push_back((char16_t)(((c & 0x1F) << 6) | ((unsigned char)utf8[i + 1] & 0x3F)));
+            i += 2;
+        } else {
+            out.push_back((char16_t)(((c & 0x0F) << 12) | (((unsigned char)utf8[i + 1] & 0x3F) << 6) |
+                                     ((unsigned char)utf8[i + 2] & 0x3F)));
+            i += 3;
+        }
+    }
+    return out;
+}
+
+std::string sqlstates(void *h) {
+    std::string out;
+    for (int i = 1; i <= spk_error_count(h); i++) {
+        char *s = spk_str_to_utf8(spk_error_record(h, i)->sqlstate);
+        if (!out.empty()) out += ",";
+        out += s;
+        free(s);
+    }
+    return out;
+}
+
+// One call with `size` bytes of room, surrounded by guard bytes.
+struct Answer {
+    SQLRETURN rc;
+    SQLSMALLINT length;     // -999: not written
+    std::vector<unsigned char> bytes;   // the `size` bytes of room after the call
+    std::string states;
+};
+
+class Info : public ::testing::Test {
+  protected:
+    SQLHANDLE env = nullptr;
+    SQLHANDLE dbc = nullptr;
+    SpkConnection *conn = nullptr;
+
+    void SetUp() override {
+        ASSERT_EQ(SQL_SUCCESS, spk_alloc_handle(SQL_HANDLE_ENV, nullptr, &env, SQL_OV_ODBC3));
+        ASSERT_EQ(SQL_SUCCESS, spk_alloc_handle(SQL_HANDLE_DBC, env, &dbc, SQL_OV_ODBC3));
+        conn = (SpkConnection *)dbc;
+    }
+    void TearDown() override {
+        if (dbc) spk_free_handle(SQL_HANDLE_DBC, dbc);
+        if (env) spk_free_handle(SQL_HANDLE_ENV, env);
+    }
+
+    // `size` bytes of room; `null_buffer` passes a null InfoValue instead.
+    Answer ask(int wide, unsigned type, long size, bool null_buffer = false, SQLSMALLINT buffer_length = -1000) {
+        if (buffer_length == -1000) buffer_length = (SQLSMALLINT)size;
+        std::vector<unsigned char> mem((size_t)size + 2 * kGuardLen, kGuard);
+        unsigned char *buf = mem.data() + kGuardLen;
+        Answer a;
+        a.length = -999;
+        spk_clear_errors(conn);
+        a.rc = spk_get_info(conn, wide ? "SQLGetInfoW" : "SQLGetInfo", wide, (SQLUSMALLINT)type,
+                            null_buffer ? nullptr : buf, buffer_length, &a.length);
+        for (size_t i = 0; i < kGuardLen; i++) {
+            EXPECT_EQ(mem[i], kGuard) << "underrun, type " << type << " wide " << wide;
+            EXPECT_EQ(mem[kGuardLen + size + i], kGuard) << "overrun, type " << type << " wide " << wide;
+        }
+        a.bytes.assign(buf, buf + size);
+        a.states = sqlstates(conn);
+        return a;
+    }
+
+    // Text answer read back: ANSI as bytes up to the NUL, wide as units up to 0.
+    static std::string ansi_text(const Answer &a) {
+        return std::string((const char *)a.bytes.data(), strnlen((const char *)a.bytes.data(), a.bytes.size()));
+    }
+    static std::u16string wide_text(const Answer &a) {
+        std::u16string s;
+        for (size_t i = 0; i + 1 < a.bytes.size(); i += 2) {
+            char16_t u;
+            memcpy(&u, &a.bytes[i], 2);
+            if (u == 0) return s;
+            s.push_back(u);
+        }
+        ADD_FAILURE() << "no terminator";
+        return s;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The set of known info types, and integer answers
+
+enum Width { W16, W32 };
+struct IntCase {
+    unsigned type;
+    Width width;
+    uint32_t ansi;
+    uint32_t wide;
+};
+
+std::vector<IntCase> int_cases() {
+    std::vector<IntCase> c = {
+        {9, W16, 2, 2},        {15, W16, 1, 1},       {23, W16, 2, 2},     {24, W16, 2, 2},
+        {28, W16, 4, 4},       {30, W16, 127, 128},   {31, W16, 128, 128}, {35, W16, 128, 128},
+        {46, W16, 1, 1},       {75, W16, 1, 1},       {85, W16, 1, 1},     {93, W16, 4, 4},
+        {107, W16, 128, 128},  {114, W16, 1, 1},      {1024, W16, 2, 2},   {10005, W16, 128, 128},
+        {8, W32, 1, 1},        {26, W32, 2, 2},       {44, W32, 1, 1},     {49, W32, 0xFFFFFF, 0xFFFFFF},
+        {72, W32, 2, 2},       {81, W32, 1, 1},       {92, W32, 5, 0},     {105, W32, 20000, 20000},
+        {108, W32, 0x80000, 0x80000}, {112, W32, 0x80000, 0x80000}, {118, W32, 1, 1}, {146, W32, 1, 1},
+        {152, W32, 3, 3},      {153, W32, 1, 1},      {160, W32, 6, 6},    {166, W32, 2, 2},
+        {169, W32, 0x40, 0x40}, {1199, W32, 2, 2},    {8196, W32, 2, 2},   {10021, W32, 2, 2},
+    };
+    for (unsigned t : {0, 1, 12, 22, 32, 33, 34, 74, 84, 88, 97, 98, 99, 100, 101, 106, 116})
+        c.push_back({t, W16, 0, 0});
+    std::vector<unsigned> zero32 = {43, 48, 50, 51, 52, 78, 79, 80, 82, 83, 86, 91, 95, 96, 102, 104, 109, 110,
+                                    115, 117, 167, 168, 170, 172, 173, 1029, 10001, 10022, 10023, 65003};
+    for (unsigned t = 53; t <= 71; t++) zero32.push_back(t);
+    for (unsigned t = 119; t <= 134; t++) zero32.push_back(t);
+    for (unsigned t = 136; t <= 145; t++) zero32.push_back(t);
+    for (unsigned t = 147; t <= 151; t++) zero32.push_back(t);
+    for (unsigned t = 154; t <= 159; t++) zero32.push_back(t);
+    for (unsigned t = 161; t <= 165; t++) zero32.push_back(t);
+    for (unsigned t : zero32) c.push_back({t, W32, 0, 0});
+    return c;
+}
+
+struct TextCase {
+    unsigned type;
+    std::string ansi;   // UTF-8
+    std::string wide;   // UTF-8 of the wide answer
+};
+
+std::string special_characters() {
+    std::string s = "#$";
+    for (unsigned c = 0xC0; c <= 0xFF; c++) {
+        if (c == 0xD7 || c == 0xF7) continue;
+        s.push_back((char)(0xC0 | (c >> 6)));
+        s.push_back((char)(0x80 | (c & 0x3F)));
+    }
+    return s;
+}
+
+const char *kKeywords =
+    "BREAK,BROWSE,BULK,CHECKPOINT,CLUSTERED,COMMITTED,COMPUTE,CONFIRM,CONTROLROW,DATABASE,DBCC,DISK,DISTRIBUTED,"
+    "DUMMY,DUMP,ERRLVL,ERROREXIT,EXIT,FILE,FILLFACTOR,FLOPPY,HOLDLOCK,IDENTITY_INSERT,IDENTITYCOL,IF,KILL,LINENO,"
+    "LOAD,MIRROREXIT,NONCLUSTERED,OFF,OFFSETS,ONCE,OVER,PERCENT,PERM,PERMANENT,PLAN,PRINT,PROC,PROCESSEXIT,"
+    "RAISERROR,READ,READTEXT,RECONFIGURE,REPEATABLE,RETURN,ROWCOUNT,RULE,SAVE,SERIALIZABLE,SETUSER,SHUTDOWN,"
+    "STATISTICS,TAPE,TEMP,TEXTSIZE,TOP,TRAN,TRIGGER,TRUNCATE,TSEQUEL,UNCOMMITTED,UPDATETEXT,USE,WAITFOR,WHILE,"
+    "WRITETEXT";
+
+std::vector<TextCase> text_cases() {
+    std::vector<TextCase> c = {
+        {6, "libtarndrv.so", "libtarndrv.so"},
+        {7, "01.00.0000", "01.00.0000"},
+        {10, "03.51.0000", "03.51.0000"},
+        {14, "", ""},
+        {16, "", ""},            // no database name: an empty string
+        {19, "Y", "Y"},
+        {29, "`", "`"},
+        {39, "", ""},
+        {40, "stored procedure", "stored procedure"},
+        {41, ".", ""},
+        {42, "database", ""},
+        {45, "table", "table"},
+        {77, "03.51", "03.51"},
+        {89, kKeywords, kKeywords},
+        {94, special_characters(), special_characters()},
+        {113, "Y", "Y"},
+        {10000, "1995", "1995"},
+        {10002, "Y", "Y"},
+        {10003, "N", "N"},
+        {10004, "UTF-8", "UTF-8"},
+    };
+    for (unsigned t : {11, 20, 21, 25, 27, 36, 37, 38, 73, 87, 90, 103, 111}) c.push_back({t, "N", "N"});
+    return c;
+}
+
+// Types answered from the connection's settings or from the server.
+const std::set<unsigned> kOtherTypes = {2, 47, 13, 17, 18};
+
+TEST_F(Info, KnownTypesAreExactlyTheTable) {
+    std::set<unsigned> expected = kOtherTypes;
+    for (auto &c : int_cases()) EXPECT_TRUE(expected.insert(c.type).second) << "duplicate case " << c.type;
+    for (auto &c : text_cases()) EXPECT_TRUE(expected.insert(c.type).second) << "duplicate case " << c.type;
+    for (unsigned t = 0; t <= 0xFFFF; t++)
+        EXPECT_EQ(expected.count(t) == 1, spk_info_lookup(t) != nullptr) << "info type " << t;
+    for (unsigned t : {3, 4, 5, 76, 135, 171}) EXPECT_EQ(nullptr, spk_info_lookup(t));
+}
+
+TEST_F(Info, IntegerAnswersHaveTheirWidthAndValue) {
+    for (auto &c : int_cases()) {
+        size_t width = c.width == W16 ? 2 : 4;
+        for (int wide = 0; wide <= 1; wide++) {
+            SCOPED_TRACE("type " + std::to_string(c.type) + (wide ? " wide" : " ansi"));
+            // The room after the value must stay untouched: 8 bytes offered.
+            Answer a = ask(wide, c.type, 8);
+            EXPECT_EQ(SQL_SUCCESS, a.rc);
+            EXPECT_EQ((SQLSMALLINT)width, a.length);
+            uint32_t want = wide ? c.wide : c.ansi;
+            if (width == 2) {
+                uint16_t v;
+                memcpy(&v, a.bytes.data(), 2);
+                EXPECT_EQ(want, v);
+            } else {
+                uint32_t v;
+                memcpy(&v, a.bytes.data(), 4);
+                EXPECT_EQ(want, v);
+            }
+            for (size_t i = width; i < 8; i++) EXPECT_EQ(kGuard, a.bytes[i]) << "byte " << i << " written";
+        }
+    }
+}
+
+TEST_F(Info, IntegerAnswerIgnoresBufferLengthAndNullValue) {
+    Answer a = ask(0, SQL_MAX_STATEMENT_LEN, 4, false, -5);
+    EXPECT_EQ(SQL_SUCCESS, a.rc);
+    uint32_t v;
+    memcpy(&v, a.bytes.data(), 4);
+    EXPECT_EQ(20000u, v);
+    Answer n = ask(1, SQL_MAX_COLUMN_NAME_LEN, 0, true);
+    EXPECT_EQ(SQL_SUCCESS, n.rc);
+    EXPECT_EQ(2, n.length);
+}
+
+TEST_F(Info, TextAnswersAnsiAndWide) {
+    for (auto &c : text_cases()) {
+        SCOPED_TRACE("type " + std::to_string(c.type));
+        Answer a = ask(0, c.type, 1000);
+        EXPECT_EQ(SQL_SUCCESS, a.rc) << a.states;
+        EXPECT_EQ(c.ansi, ansi_text(a));
+        EXPECT_EQ((SQLSMALLINT)c.ansi.size(), a.length);
+        EXPECT_EQ(0, a.bytes[c.ansi.size()]);
+
+        std::u16string want = utf16(c.wide);
+        Answer w = ask(1, c.type, 2000);
+        EXPECT_EQ(SQL_SUCCESS, w.rc) << w.states;
+        EXPECT_EQ(want, wide_text(w));
+        EXPECT_EQ((SQLSMALLINT)(want.size() * 2), w.length);
+    }
+}
+
+TEST_F(Info, SpecialCharactersAreLatin1LettersInBothEncodings) {
+    Answer w = ask(1, SQL_SPECIAL_CHARACTERS, 200);
+    std::u16string units = wide_text(w);
+    ASSERT_EQ(64u, units.size());
+    EXPECT_EQ(u'#', units[0]);
+    EXPECT_EQ(u'$', units[1]);
+    EXPECT_EQ(0xC0, units[2]);
+    EXPECT_EQ(0xD8, units[25]);   // U+00D7 skipped
+    EXPECT_EQ(0xFF, units[63]);
+    Answer a = ask(0, SQL_SPECIAL_CHARACTERS, 200);
+    EXPECT_EQ(126, a.length);     // two bytes per letter in UTF-8
+}
+
+TEST_F(Info, AnsiTruncation) {
+    Answer a = ask(0, SQL_DRIVER_ODBC_VER, 3);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, a.rc);
+    EXPECT_EQ("01004", a.states);
+    EXPECT_EQ(5, a.length);
+    EXPECT_EQ(std::string("03", 3), std::string((char *)a.bytes.data(), 3));
+
+    // Exactly the length: no room for the NUL.
+    Answer b = ask(0, SQL_DRIVER_ODBC_VER, 5);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, b.rc);
+    EXPECT_EQ("03.5", ansi_text(b));
+    EXPECT_EQ(5, b.length);
+    Answer c = ask(0, SQL_DRIVER_ODBC_VER, 6);
+    EXPECT_EQ(SQL_SUCCESS, c.rc);
+    EXPECT_EQ("03.51", ansi_text(c));
+
+    // A two-byte letter is never split: 4 bytes of room keep "#$" only.
+    Answer d = ask(0, SQL_SPECIAL_CHARACTERS, 4);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, d.rc);
+    EXPECT_EQ("#$", ansi_text(d));
+    EXPECT_EQ(126, d.length);
+}
+
+TEST_F(Info, WideLengthsInBytes) {
+    Answer a = ask(1, SQL_DRIVER_NAME, 100);
+    EXPECT_EQ(SQL_SUCCESS, a.rc);
+    EXPECT_EQ(26, a.length);
+    EXPECT_EQ(u"libtarndrv.so", wide_text(a));
+
+    // 10 bytes: 4 units and a terminator.
+    Answer b = ask(1, SQL_DRIVER_NAME, 10);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, b.rc);
+    EXPECT_EQ("01004", b.states);
+    EXPECT_EQ(26, b.length);
+    EXPECT_EQ(u"libt", wide_text(b));
+
+    // 26 bytes are the text without room for its terminator.
+    Answer c = ask(1, SQL_DRIVER_NAME, 26);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, c.rc);
+    EXPECT_EQ(u"libtarndrv.s", wide_text(c));
+    Answer d = ask(1, SQL_DRIVER_NAME, 28);
+    EXPECT_EQ(SQL_SUCCESS, d.rc);
+
+    // An odd byte count uses whole units only; the last byte stays untouched.
+    Answer e = ask(1, SQL_DRIVER_NAME, 7);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, e.rc);
+    EXPECT_EQ(u"li", wide_text(e));
+    EXPECT_EQ(kGuard, e.bytes[6]);
+}
+
+TEST_F(Info, EmptyRoomAndNullBuffer) {
+    for (int wide = 0; wide <= 1; wide++) {
+        SCOPED_TRACE(wide ? "wide" : "ansi");
+        Answer z = ask(wide, SQL_TABLE_TERM, 0);
+        EXPECT_EQ(SQL_SUCCESS_WITH_INFO, z.rc);
+        EXPECT_EQ(wide ? 10 : 5, z.length);
+
+        Answer n = ask(wide, SQL_KEYWORDS, 0, true, 0);
+        EXPECT_EQ(SQL_SUCCESS, n.rc);
+        EXPECT_EQ((SQLSMALLINT)(strlen(kKeywords) * (wide ? 2 : 1)), n.length);
+        EXPECT_EQ("", n.states);
+
+        // A one-byte wide buffer has no room for a unit and is left alone.
+        Answer one = ask(wide, SQL_TABLE_TERM, 1);
+        EXPECT_EQ(SQL_SUCCESS_WITH_INFO, one.rc);
+        if (wide) EXPECT_EQ(kGuard, one.bytes[0]);
+        else EXPECT_EQ(0, one.bytes[0]);
+    }
+}
+
+TEST_F(Info, NegativeBufferLengthForTextIsHY090) {
+    for (int wide = 0; wide <= 1; wide++) {
+        for (bool null_buffer : {false, true}) {
+            SCOPED_TRACE(std::string(wide ? "wide" : "ansi") + (null_buffer ? " null" : " buffer"));
+            Answer a = ask(wide, SQL_DRIVER_NAME, 16, null_buffer, -1);
+            EXPECT_EQ(SQL_ERROR, a.rc);
+            EXPECT_EQ("HY090", a.states);
+            EXPECT_EQ(-999, a.length);
+            for (unsigned char b : a.bytes) EXPECT_EQ(kGuard, b);
+        }
+    }
+}
+
+TEST_F(Info, UnknownTypeIsHYC00AndWritesNothing) {
+    for (unsigned t : {3u, 4u, 5u, 76u, 135u, 171u, 174u, 999u, 10006u, 65535u}) {
+        for (int wide = 0; wide <= 1; wide++) {
+            Answer a = ask(wide, t, 8);
+            EXPECT_EQ(SQL_ERROR, a.rc) << t;
+            EXPECT_EQ("HYC00", a.states) << t;
+            EXPECT_EQ(-999, a.length) << t;
+            for (unsigned char b : a.bytes) EXPECT_EQ(kGuard, b);
+        }
+    }
+}
+
+TEST_F(Info, DatabaseNameIsAnEmptyTerminatedString) {
+    Answer a = ask(0, SQL_DATABASE_NAME, 8);
+    EXPECT_EQ(SQL_SUCCESS, a.rc);
+    EXPECT_EQ(0, a.length);
+    EXPECT_EQ(0, a.bytes[0]);
+    EXPECT_EQ(kGuard, a.bytes[1]);
+    Answer w = ask(1, SQL_DATABASE_NAME, 8);
+    EXPECT_EQ(SQL_SUCCESS, w.rc);
+    EXPECT_EQ(0, w.length);
+    EXPECT_EQ(0, w.bytes[0]);
+    EXPECT_EQ(0, w.bytes[1]);
+    EXPECT_EQ(kGuard, w.bytes[2]);
+}
+
+TEST_F(Info, DataSourceAndUserNameComeFromTheConnection) {
+    // Absent settings read as empty strings.
+    for (unsigned t : {SQL_DATA_SOURCE_NAME, SQL_USER_NAME}) {
+        Answer a = ask(0, t, 8);
+        EXPECT_EQ(SQL_SUCCESS, a.rc);
+        EXPECT_EQ(0, a.length);
+        EXPECT_EQ("", ansi_text(a));
+    }
+    const char *dsn = "Pr\xC3\xBC" "fung \xE2\x82\xAC";   // "Prüfung €"
+    conn->dsn = spk_str_from_utf8(dsn, SQL_NTS);
+    conn->uid = spk_str_from_utf8("analyst", SQL_NTS);
+
+    Answer a = ask(0, SQL_DATA_SOURCE_NAME, 64);
+    EXPECT_EQ(SQL_SUCCESS, a.rc);
+    EXPECT_EQ(dsn, ansi_text(a));
+    EXPECT_EQ((SQLSMALLINT)strlen(dsn), a.length);
+    Answer w = ask(1, SQL_DATA_SOURCE_NAME, 64);
+    EXPECT_EQ(u"Pr\u00FCfung \u20AC", wide_text(w));
+    EXPECT_EQ(18, w.length);
+
+    Answer u = ask(1, SQL_USER_NAME, 64);
+    EXPECT_EQ(u"analyst", wide_text(u));
+    // Truncating in the middle of the euro sign's three bytes keeps it out.
+    Answer t = ask(0, SQL_DATA_SOURCE_NAME, 11);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, t.rc);
+    EXPECT_EQ("Pr\xC3\xBC" "fung ", ansi_text(t));
+}
+
+TEST_F(Info, TwinsDiffer) {
+    auto u16 = [&](int wide, unsigned t) {
+        Answer a = ask(wide, t, 2);
+        uint16_t v;
+        memcpy(&v, a.bytes.data(), 2);
+        return v;
+    };
+    auto u32 = [&](int wide, unsigned t) {
+        Answer a = ask(wide, t, 4);
+        uint32_t v;
+        memcpy(&v, a.bytes.data(), 4);
+        return v;
+    };
+    EXPECT_EQ(127, u16(0, SQL_MAX_COLUMN_NAME_LEN));
+    EXPECT_EQ(128, u16(1, SQL_MAX_COLUMN_NAME_LEN));
+    EXPECT_EQ(5u, u32(0, SQL_CATALOG_USAGE));
+    EXPECT_EQ(0u, u32(1, SQL_CATALOG_USAGE));
+    EXPECT_EQ("database", ansi_text(ask(0, SQL_CATALOG_TERM, 32)));
+    Answer w = ask(1, SQL_CATALOG_TERM, 32);
+    EXPECT_EQ(u"", wide_text(w));
+    EXPECT_EQ(0, w.length);
+}
+
+TEST_F(Info, TracedAnswers) {
+    char dir[] = "/tmp/tarn-info-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string path = std::string(dir) + "/trace.log";
+    snprintf(conn->log_file, sizeof conn->log_file, "%s", path.c_str());
+    conn->log_flags = LOG_ENTRY | LOG_EXIT | LOG_DETAIL | LOG_ERROR;
+    ask(0, SQL_DRIVER_HSTMT, 8);
+    ask(1, SQL_DRIVER_NAME, 64);
+    ask(0, SQL_DATABASE_NAME, 8);
+    ask(0, SQL_TXN_CAPABLE, 8);
+    ask(0, SQL_DBMS_NAME, 8);    // not connected
+    conn->log_flags = 0;
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string log = text.str();
+    EXPECT_NE(std::string::npos, log.find("SQLGetInfo: unexpected info_type 5")) << log;
+    EXPECT_NE(std::string::npos, log.find("libtarndrv.so")) << log;
+    EXPECT_NE(std::string::npos, log.find("SQLGetInfo: info_type 46 is 1")) << log;
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
+// ---------------------------------------------------------------------------
+// Server name, DBMS name and DBMS version: asked from the server
+
+std::string first_message(void *h) {
+    if (spk_error_count(h) < 1) return "";
+    char *s = spk_str_to_utf8(spk_error_record(h, 1)->message);
+    std::string m = s;
+    free(s);
+    return m;
+}
+
+TEST_F(Info, ServerAnswersNeedAConnection) {
+    for (unsigned t : {SQL_SERVER_NAME, SQL_DBMS_NAME, SQL_DBMS_VER}) {
+        Answer a = ask(0, t, 16);
+        EXPECT_EQ(SQL_ERROR, a.rc) << t;
+        EXPECT_NE("", a.states) << t;
+        for (unsigned char b : a.bytes) EXPECT_EQ(kGuard, b);
+    }
+}
+
+class ServerInfo : public Info {
+  protected:
+    tarn_fake::FakeServer srv;
+    void SetUp() override {
+        Info::SetUp();
+        conn->server = spk_str_from_utf8("127.0.0.1", SQL_NTS);
+        conn->port = srv.port();
+        conn->authentication = AUTH_NONE;
+        ASSERT_EQ(0, spk_connect(conn)) << sqlstates(conn) << " " << first_message(conn);
+        srv.clear_records();
+    }
+    void TearDown() override {
+        spk_close_session(conn);
+        spk_disconnect(conn);
+        Info::TearDown();
+    }
+    void answer_with(std::function<void(tcli::TGetInfoResp &)> edit) {
+        srv.handlers().GetInfo = [edit](const tcli::TGetInfoReq &, tcli::TGetInfoResp &r) { edit(r); };
+    }
+};
+
+TEST_F(ServerInfo, AnswersComeFromGetInfoWithTheSameNumber) {
+    struct {
+        unsigned type;
+        const char *text;
+    } cases[] = {{SQL_SERVER_NAME, "Spark SQL"}, {SQL_DBMS_NAME, "Spark SQL"}, {SQL_DBMS_VER, "4.0.1"}};
+    for (auto &c : cases) {
+        srv.clear_records();
+        Answer a = ask(0, c.type, 32);
+        EXPECT_EQ(SQL_SUCCESS, a.rc) << a.states;
+        EXPECT_EQ(c.text, ansi_text(a));
+        EXPECT_EQ((SQLSMALLINT)strlen(c.text), a.length);
+        Answer w = ask(1, c.type, 64);
+        EXPECT_EQ(SQL_SUCCESS, w.rc) << w.states;
+        EXPECT_EQ(utf16(c.text), wide_text(w));
+        EXPECT_EQ((SQLSMALLINT)(2 * strlen(c.text)), w.length);
+
+        auto recs = srv.records("GetInfo");
+        ASSERT_EQ(2u, recs.size());
+        for (auto &r : recs)
+            EXPECT_EQ((int)c.type, (int)tarn_fake::decode_args<tcli::TCLIService_GetInfo_args>(r.message).req.infoType);
+    }
+}
+
+TEST_F(ServerInfo, NonAsciiAnswerIsUtf8ForAnsiAndUtf16ForWide) {
+    answer_with([](tcli::TGetInfoResp &r) { r.infoValue.__set_stringValue("Sp\xC3\xA4rk \xE2\x9C\x93"); });
+    Answer a = ask(0, SQL_DBMS_NAME, 32);
+    EXPECT_EQ(SQL_SUCCESS, a.rc);
+    EXPECT_EQ("Sp\xC3\xA4rk \xE2\x9C\x93", ansi_text(a));
+    EXPECT_EQ(10, a.length);
+    Answer w = ask(1, SQL_DBMS_NAME, 32);
+    EXPECT_EQ(u"Sp\u00E4rk \u2713", wide_text(w));
+    EXPECT_EQ(14, w.length);
+    // Room for 8 bytes and the NUL: the check mark's three bytes do not fit.
+    Answer t = ask(0, SQL_DBMS_NAME, 9);
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, t.rc);
+    EXPECT_EQ("01004", t.states);
+    EXPECT_EQ("Sp\xC3\xA4rk ", ansi_text(t));
+}
+
+TEST_F(ServerInfo, AnswerWithoutTextIsAnEmptyString) {
+    answer_with([](tcli::TGetInfoResp &r) { r.infoValue = tcli::TGetInfoValue(); });
+    for (int wide = 0; wide <= 1; wide++) {
+        Answer a = ask(wide, SQL_DBMS_VER, 8);
+        EXPECT_EQ(SQL_SUCCESS, a.rc) << a.states;
+        EXPECT_EQ(0, a.length);
+        EXPECT_EQ(0, a.bytes[0]);
+        EXPECT_EQ(wide ? 0 : kGuard, a.bytes[1]);
+    }
+}
+
+TEST_F(ServerInfo, ErrorStatusIsReturnedWithTheServersMessage) {
+    answer_with([](tcli::TGetInfoResp &r) {
+        r.infoValue.__set_stringValue("ignored");
+        r.status = tarn_fake::error_status("GetInfo refused", "42000", 17);
+    });
+    for (int wide = 0; wide <= 1; wide++) {
+        Answer a = ask(wide, SQL_SERVER_NAME, 16);
+        EXPECT_EQ(SQL_ERROR, a.rc);
+        EXPECT_EQ("42000", a.states);
+        EXPECT_NE(std::string::npos, first_message(conn).find("GetInfo refused")) << first_message(conn);
+        EXPECT_EQ(17, spk_error_record(conn, 1)->native);
+        EXPECT_EQ(-999, a.length);
+        for (unsigned char b : a.bytes) EXPECT_EQ(kGuard, b);
+    }
+}
+
+TEST_F(ServerInfo, BrokenConnectionIsAnError) {
+    srv.fail_next("GetInfo", tarn_fake::Fault::DropMidReply);
+    Answer a = ask(0, SQL_DBMS_NAME, 16);
+    EXPECT_EQ(SQL_ERROR, a.rc);
+    EXPECT_NE("", a.states);
+    for (unsigned char b : a.bytes) EXPECT_EQ(kGuard, b);
+}
+
+// ---------------------------------------------------------------------------
+// Names -> SQL_API_ identifiers
+
+TEST(FunctionNames, AnsiAndWideNamesMapToOneIdentifier) {
+    struct Case {
+        const char *name;
+        int id;
+    } cases[] = {
+        {"SQLGetInfo", SQL_API_SQLGETINFO},
+        {"SQLGetInfoW", SQL_API_SQLGETINFO},
+        {"SQLColAttribute", SQL_API_SQLCOLATTRIBUTE},
+        {"SQLColAttributesW", SQL_API_SQLCOLATTRIBUTES},
+        {"SQLAllocHandle", SQL_API_SQLALLOCHANDLE},
+        {"SQLAllocHandleStd", SQL_API_SQLALLOCHANDLESTD},
+        {"SQLGetDescRec", SQL_API_SQLGETDESCREC},
+        {"SQLFetchScroll", SQL_API_SQLFETCHSCROLL},
+        {"SQLFetch", SQL_API_SQLFETCH},
+        {"SQLDriverConnectW", SQL_API_SQLDRIVERCONNECT},
+        {"SQLGetInfoWide", -1},
+        {"SQLGetInf", -1},
+        {"SQLGetInfoWW", -1},
+        {"driver_test", -1},
+        {"", -1},
+        {nullptr, -1},
+    };
+    for (auto &c : cases) EXPECT_EQ(c.id, spk_function_id(c.name)) << (c.name ? c.name : "(null)");
+}
+
+TEST(FunctionNames, BitmapAndSingleAnswersAgree) {
+    SQLUSMALLINT words[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE + 1];
+    words[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = 0xBEEF;
+    spk_functions_bitmap(words);
+    EXPECT_EQ(0xBEEF, words[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE]);
+    for (unsigned id = 0; id < SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16; id++)
+        EXPECT_EQ((words[id / 16] >> (id % 16)) & 1, spk_function_supported(id)) << id;
+    EXPECT_EQ(0, spk_function_supported(0));
+    EXPECT_EQ(0, spk_function_supported(SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16));
+    EXPECT_EQ(0, spk_function_supported(0xFFFF));
+    // The functions of this part are always there.
+    EXPECT_EQ(1, spk_function_supported(SQL_API_SQLGETINFO));
+    EXPECT_EQ(1, spk_function_supported(SQL_API_SQLGETFUNCTIONS));
+    EXPECT_EQ(0, spk_function_supported(SQL_API_SQLDRIVERS));
+    EXPECT_EQ(0, spk_function_supported(SQL_API_SQLDATASOURCES));
+}
+
+}  // namespace
