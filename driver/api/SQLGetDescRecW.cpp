@@ -1,0 +1,18 @@
+#include "core/spk_desc.h"
+#include "core/spk_frame.h"
+
+SPK_API SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC DescriptorHandle, SQLSMALLINT RecNumber, SQLWCHAR *Name,
+                                         SQLSMALLINT BufferLength, SQLSMALLINT *StringLength, SQLSMALLINT *Type,
+                                         SQLSMALLINT *SubType, SQLLEN *Length, SQLSMALLINT *Precision,
+                                         SQLSMALLINT *Scale, SQLSMALLINT *Nullable) {
+    return SPK_FRAME(DescriptorHandle, SPK_DESCRIPTOR_HANDLE, SPK_FRAME_DEFAULT, "SQLGetDescRecW", [&]() -> SQLRETURN {
+        SpkDescriptor *d = (SpkDescriptor *)DescriptorHandle;
+        SPK_ENTRY(d,
+                  "SQLGetDescRecW: descriptor_handle=%p, rsc=%d, name=%p, buffer_length=%d, string_length=%p, type=%p, "
+                  "sub_type=%p, length=%p, precision=%p, scale=%p, nullable=%p",
+                  d, (int)RecNumber, Name, (int)BufferLength, StringLength, Type, SubType, Length, Precision, Scale,
+                  Nullable);
+        return spk_desc_get_rec(d, RecNumber, Name, BufferLength, StringLength, Type, SubType, Length, Precision,
+                                Scale, Nullable, 1, "SQLGetDescRecW");
+    });
+}
