@@ -178,6 +178,7 @@ struct SpkStatement : SpkHandle {
     int32_t dae_current;           // data-at-execution: parameter being collected
 
     // Fetch state
+    int32_t row_offset;            // row of the application's rowset being filled
     int64_t row_number;
     int64_t cursor_row_count;
 

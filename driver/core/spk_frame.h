@@ -51,11 +51,6 @@ SQLRETURN spk_frame(void *handle, uint32_t tag, int flags, const char *fn, const
 }
 
 #define SPK_FRAME(handle, tag, flags, fn, body) spk_frame((handle), (tag), (flags), (fn), __FILE__, __LINE__, (body))
-#define SPK_ENTRY(h, ...)                                                     \
-    do {                                                                      \
-        if (((const SpkHandle *)(h))->log_flags & LOG_ENTRY)                  \
-            spk_log((h), __FILE__, __LINE__, LOG_ENTRY, __VA_ARGS__);          \
-    } while (0)
 
 // Guard for exports whose frame deviates (no handle to post on, or a
 // special handle check): returns `fallback` on any exception.

@@ -9,9 +9,11 @@
 #include <cstring>
 #include <new>
 
+#include "spk_attr.h"
 #include "spk_err.h"
 #include "spk_log.h"
 #include "spk_platform.h"
+#include "spk_stmt.h"
 
 bool spk_handle_is(const void *handle, uint32_t tag) {
     return handle != nullptr && static_cast<const SpkHandle *>(handle)->tag == tag;
@@ -155,6 +157,7 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
     s->parent = conn;
     try {
         s->lock = new SpkLock;
+        if (spk_stmt_init_execution(s) != 0) throw std::bad_alloc();
         s->implicit_ird = spk_desc_new(conn, s, 0);
         s->implicit_ard = spk_desc_new(conn, s, 1);
         s->implicit_ipd = spk_desc_new(conn, s, 0);
@@ -163,6 +166,7 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
         if (s->implicit_ird) spk_desc_free(s->implicit_ird, true);
         if (s->implicit_ard) spk_desc_free(s->implicit_ard, true);
         if (s->implicit_ipd) spk_desc_free(s->implicit_ipd, true);
+        spk_stmt_release_execution(s);
         delete s->lock;
         free(s);
         throw;
@@ -175,24 +179,7 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
     s->existing_limit = -1;
     s->dae_current = -1;
 
-    const SpkConnAttrs &c = conn->attrs;
-    SpkStmtAttrs &a = s->attrs;
-    a.query_timeout = c.query_timeout;
-    a.max_rows = c.max_rows;
-    a.noscan = c.noscan;
-    a.max_length = c.max_length;
-    a.async_enable = c.async_enable;
-    a.cursor_type = c.cursor_type;
-    a.concurrency = c.concurrency;
-    a.keyset_size = c.keyset_size;
-    a.rowset_size = c.rowset_size;
-    a.simulate_cursor = c.simulate_cursor;
-    a.retrieve_data = c.retrieve_data;
-    a.use_bookmarks = c.use_bookmarks;
-    a.cursor_scrollable = c.cursor_scrollable;
-    a.cursor_sensitivity = c.cursor_sensitivity;
-    a.metadata_id = 0;
-    a.fetch_bookmark_ptr = nullptr;
+    spk_stmt_attrs_from_conn(&s->attrs, &conn->attrs);
 
     spk_link_child(conn, s);
     return s;
@@ -241,8 +228,6 @@ void spk_desc_free(SpkDescriptor *d, bool unlink) {
     free(d);
 }
 
-// Statement-level resources owned by the execution and fetch code.
-void spk_stmt_release_execution(SpkStatement *stmt);
 
 void spk_stmt_free(SpkStatement *s, bool unlink) {
     spk_clear_errors(s);

@@ -50,3 +50,9 @@ size_t spk_log_ring_size();
         if ((h) && ((const SpkHandle *)(h))->log_flags)                                  \
             spk_log_data((h), __FILE__, __LINE__, (mode), (data), (count), __VA_ARGS__); \
     } while (0)
+// The ENTRY record of an exported function.
+#define SPK_ENTRY(h, ...)                                                     \
+    do {                                                                      \
+        if (((const SpkHandle *)(h))->log_flags & LOG_ENTRY)                  \
+            spk_log((h), __FILE__, __LINE__, LOG_ENTRY, __VA_ARGS__);          \
+    } while (0)

@@ -1,0 +1,13 @@
+#include "core/spk_frame.h"
+#include "exec/spk_describe.h"
+
+SPK_API SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber, SQLWCHAR *ColumnName,
+                                         SQLSMALLINT BufferLength, SQLSMALLINT *NameLengthPtr,
+                                         SQLSMALLINT *DataTypePtr, SQLULEN *ColumnSizePtr,
+                                         SQLSMALLINT *DecimalDigitsPtr, SQLSMALLINT *NullablePtr) {
+    return SPK_FRAME(StatementHandle, SPK_STATEMENT_HANDLE, SPK_FRAME_DEFAULT, "SQLDescribeColW", [&]() {
+        return spk_describe_col((SpkStatement *)StatementHandle, ColumnNumber, ColumnName, BufferLength,
+                                NameLengthPtr, DataTypePtr, ColumnSizePtr, DecimalDigitsPtr, NullablePtr, 1,
+                                "SQLDescribeColW");
+    });
+}

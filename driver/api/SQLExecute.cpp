@@ -1,0 +1,23 @@
+#include "core/spk_frame.h"
+#include "exec/spk_operation.h"
+#include "exec/spk_stmt.h"
+
+SPK_API SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
+    return SPK_FRAME(StatementHandle, SPK_STATEMENT_HANDLE, SPK_FRAME_DEFAULT, "SQLExecute", [&]() -> SQLRETURN {
+        SpkStatement *stmt = (SpkStatement *)StatementHandle;
+        SPK_ENTRY(stmt, "SQLExecute: statement_handle=%p", stmt);
+        if (!stmt->processed_sql) {
+            SPK_LOG(stmt, LOG_ERROR, "SQLExecute: No prepared statement");
+            return spk_post_error(stmt, "HY000", 0, "no prepared statement");
+        }
+        if (spk_check_params(stmt) != 0) return SQL_ERROR;
+        stmt->ird = stmt->implicit_ird;
+        if (stmt->ipd->rows_processed_ptr) *(SQLULEN *)stmt->ipd->rows_processed_ptr = 0;
+        // A cursor left open by the previous execution is closed first, so
+        // that no server operation is orphaned.
+        if (stmt->operation && stmt->operation->has_op) spk_close_stmt(stmt, 0);
+        if (spk_execute_query(stmt) != 0) return SQL_ERROR;
+        stmt->executed = 1;
+        return SQL_SUCCESS;
+    });
+}
