@@ -1,4 +1,5 @@
 // Connection settings: DSN keys, connection-string keywords, defaults.
+// The keys, keywords and value rules themselves are in spk_keywords.h.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +10,29 @@
 enum { SPK_DSN_CONNECT_MODE = 0, SPK_DSN_DRIVER_CONNECT_MODE = 1 };
 
 // SQLConnect: clears the settings, takes the three arguments (null: none),
-// reads the DSN in connect mode.  0 / -1.
+// reads the DSN in connect mode, applies the defaults.  0 / -1 (HY001).
 int spk_settings_for_connect(SpkConnection *conn, const SpkString *dsn, const SpkString *uid,
                              const SpkString *pwd);
+// Reads the section named by `dsn` from odbc.ini (UTF-8 section name and
+// values) into the settings that are still unset: texts that are none,
+// numbers at the unset marker -1 (port, col_length, encrypt: below 0).
+// "Logging" and "LogFile" follow the mode.  Defaults are the caller's.
+// Nothing is read without a DSN.  0 / -1 (HY001).
 int read_dsn_settings(SpkConnection *conn, int mode);
+// SQLDriverConnect: clears the settings, takes the keywords, reads the DSN
+// when one is named, applies the defaults.  0 / -1 (HY001).
 int parse_connection_string(SpkConnection *conn, const SpkString *conn_str);
+// The completed connection string; values holding ";", "{", "}", "=" or
+// leading/trailing blanks are braced with "}" doubled.  Null: out of memory.
 SpkString *make_output_connection_string(SpkConnection *conn);
 // The same with the password and access token shown as "***" (for traces).
 SpkString *make_output_connection_string_masked(SpkConnection *conn);
+// A copy of a connection string with the values of PWD, PASSWORD and
+// AccessToken replaced by "***" (for traces).  Null for null.
+SpkString *spk_mask_connection_string(const SpkString *conn_str);
+// Overwrites the settings from a completion or test record (UTF-8 texts).
+// 0 / -1 (HY001).
 int apply_connect_info(SpkConnection *conn, const SpkConnectInfo *info);
-// Frees every settings text and sets the numbers to their cleared state.
+// Frees every settings text and sets the numbers to 0 (log_file and
+// log_flags are kept).
 void spk_settings_clear(SpkConnection *conn);

@@ -1,0 +1,16 @@
+#include "connect/spk_logon.h"
+#include "core/spk_frame.h"
+#include "core/spk_handle.h"
+
+SPK_API SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
+    return SPK_FRAME(ConnectionHandle, SPK_CONNECTION_HANDLE, SPK_FRAME_DEFAULT, "SQLDisconnect", [&]() -> SQLRETURN {
+        SpkConnection *conn = (SpkConnection *)ConnectionHandle;
+        SPK_ENTRY(conn, "SQLDisconnect: connection_handle=%p", conn);
+        if (conn->connected) {
+            spk_disconnect(conn);
+            conn->connected = 0;
+        }
+        spk_conn_reset(conn);
+        return SQL_SUCCESS;
+    });
+}

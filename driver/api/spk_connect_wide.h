@@ -1,0 +1,24 @@
+// The shared implementations behind the ANSI and wide connect exports.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include "spk_handles.h"
+#include "spk_string.h"
+
+// SQLConnect(W) after the frame and the argument conversion.  A null text
+// is an absent argument.
+SQLRETURN SQLConnectWide(SpkConnection *conn, const SpkString *server_name, const SpkString *user_name,
+                         const SpkString *authentication);
+
+// SQLDriverConnect(W) after the frame and the argument conversion.  `ansi`
+// selects how the output connection string is copied: UTF-8 with lengths in
+// bytes, or UTF-16 with lengths in characters.  `fn` names the export in
+// trace records.
+SQLRETURN SQLDriverConnectWide(SpkConnection *conn, SQLHWND window, const SpkString *conn_str_in, void *conn_str_out,
+                               SQLSMALLINT buffer_length, SQLSMALLINT *string_length, SQLUSMALLINT completion,
+                               int ansi, const char *fn);
+
+// A length argument of an input text: SQL_NTS or not negative.
+inline bool spk_text_length_valid(long n) { return n >= 0 || n == SQL_NTS; }

@@ -1,0 +1,208 @@
+// Connecting: the transport stack chosen by the settings, the logon exchange,
+// the session; closing it again; GetInfo for SQLGetInfo.
+#include "spk_logon.h"
+
+#include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
+#include <thrift/transport/TSocket.h>
+
+#include <climits>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "spk_err.h"
+#include "spk_log.h"
+#include "spk_sasl.h"
+#include "spk_tcli.h"
+#include "spk_transport.h"
+
+using apache::thrift::protocol::TBinaryProtocol;
+using apache::thrift::transport::TBufferedTransport;
+using apache::thrift::transport::TSocket;
+
+namespace {
+
+const int kDefaultPort = 10000;
+
+// Seconds of an ODBC timeout attribute as socket milliseconds (0: none).
+int timeout_ms(uint64_t seconds) {
+    if (seconds == 0) return 0;
+    if (seconds > (uint64_t)(INT_MAX / 1000)) return INT_MAX / 1000 * 1000;
+    return (int)seconds * 1000;
+}
+
+// A UTF-8 copy of a setting, or an empty std::string and false for none.
+bool utf8_of(const SpkString *s, std::string *out) {
+    if (!s) return false;
+    size_t n = 0;
+    char *bytes = spk_str_to_utf8_n(s, &n);
+    if (!bytes) throw std::bad_alloc();
+    out->assign(bytes, n);
+    free(bytes);
+    return true;
+}
+
+// Methods and options that exist in the settings but not in this build.
+int refuse_unsupported(SpkConnection *conn) {
+    const char *what = nullptr;
+    switch (conn->authentication) {
+    case AUTH_NONE:
+    case AUTH_NOSASL:
+    case AUTH_LDAP: break;
+    case AUTH_KERBEROS: what = "Kerberos authentication"; break;
+    case AUTH_AD: what = "Active Directory (SSPI) authentication"; break;
+    case AUTH_HTTP_BASIC: what = "HTTP transport with Basic authentication"; break;
+    case AUTH_HTTP_OAUTH: what = "HTTP transport with OAuth authentication"; break;
+    default:
+        SPK_LOG(conn, LOG_ERROR, "Unsupported authentication method %d", (int)conn->authentication);
+        spk_post_error(conn, "HY000", 0, "Unsupported authentication method %d", (int)conn->authentication);
+        return -1;
+    }
+    if (!what && conn->encrypt) what = "TLS encryption (Encrypt)";
+    if (!what) return 0;
+    SPK_LOG(conn, LOG_ERROR, "%s is not supported by this build", what);
+    spk_post_error(conn, "HY000", 0, "%s is not supported by this build", what);
+    return -1;
+}
+
+// Everything between the entry and exit records of spk_connect.
+int connect_stack(SpkConnection *conn) {
+    if (conn->connected) {
+        spk_post_error(conn, "08002", 0, "Connection name in use");
+        return -1;
+    }
+    spk_transport_stack_free(conn);   // leftovers of an earlier failed attempt
+
+    std::string host;
+    if (!utf8_of(conn->server, &host)) host = "localhost";
+    int port = conn->port ? conn->port : kDefaultPort;
+    SPK_LOG(conn, LOG_DETAIL, "connecting to '%s':%d", host.c_str(), port);
+
+    if (refuse_unsupported(conn) != 0) return -1;
+
+    SpkTransportStack *st = new SpkTransportStack;
+    conn->transport_stack = st;
+    st->config = spk_transport_config();
+    st->socket = std::make_shared<TSocket>(host, port, st->config);
+    int login_ms = timeout_ms(conn->attrs.login_timeout);
+    st->socket->setConnTimeout(login_ms);
+    st->socket->setRecvTimeout(login_ms);
+    st->socket->setSendTimeout(login_ms);
+    st->base_transport = st->socket;
+
+    bool sasl = conn->authentication != AUTH_NOSASL;
+    if (sasl) {
+        st->transport = std::make_shared<SpkFramedTransport>(st->base_transport, st->config);
+        conn->transport_kind = SPK_TRANSPORT_FRAMED;
+    } else {
+        st->transport = std::make_shared<TBufferedTransport>(st->base_transport, st->config);
+        conn->transport_kind = SPK_TRANSPORT_BUFFERED;
+    }
+    st->protocol = std::make_shared<TBinaryProtocol>(st->transport, 0, 0, true, true);
+
+    try {
+        st->transport->open();
+    } catch (const std::bad_alloc &) {
+        throw;
+    } catch (const std::exception &e) {
+        SPK_LOG(conn, LOG_ERROR, "connecting fails: '%s'", e.what());
+        spk_post_error(conn, "HY000", 0, "connecting fails: '%s'", e.what());
+        return -1;
+    }
+
+    if (conn->authentication == AUTH_NONE) {
+        if (!spk_sasl_plain(conn, nullptr, nullptr)) return -1;
+    } else if (conn->authentication == AUTH_LDAP) {
+        std::string user, password;
+        bool has_user = utf8_of(conn->uid, &user);
+        bool has_password = utf8_of(conn->pwd, &password);
+        if (!spk_sasl_plain(conn, has_user ? user.c_str() : nullptr, has_password ? password.c_str() : nullptr))
+            return -1;
+    }
+
+    st->client = std::make_shared<tcli::TCLIServiceClient>(st->protocol);
+    if (spk_tcli_open_session(conn) != 0) return -1;
+
+    // From now on each request may take as long as the connection timeout allows.
+    int request_ms = timeout_ms(conn->attrs.connection_timeout);
+    st->socket->setRecvTimeout(request_ms);
+    st->socket->setSendTimeout(request_ms);
+    conn->connected = 1;
+    return 0;
+}
+
+}  // namespace
+
+int spk_connect(SpkConnection *conn) {
+    if (!conn) return -1;
+    spk_thrift_output_init();
+    SpkTransportGuard guard(conn);
+    SPK_LOG(conn, LOG_ENTRY, "spk_connect");
+    int ret;
+    try {
+        ret = connect_stack(conn);
+    } catch (const std::bad_alloc &) {
+        spk_post_error(conn, "HY001", 0, nullptr);
+        ret = -1;
+    } catch (const std::exception &e) {
+        SPK_LOG(conn, LOG_ERROR, "connecting fails: '%s'", e.what());
+        spk_post_error(conn, "HY000", 0, "connecting fails: '%s'", e.what());
+        ret = -1;
+    } catch (...) {
+        spk_post_error(conn, "HY000", 0, "connecting fails: 'unknown failure'");
+        ret = -1;
+    }
+    if (ret != 0) {
+        spk_transport_stack_free(conn);
+        conn->connected = 0;
+        conn->transport_kind = SPK_TRANSPORT_NONE;
+    }
+    SPK_LOG(conn, LOG_EXIT, "spk_connect, ret=%d", ret);
+    return ret;
+}
+
+int spk_close_session(SpkConnection *conn) {
+    if (!conn) return 0;
+    return spk_tcli_close_session(conn) == 0 ? 0 : -6;
+}
+
+int spk_disconnect(SpkConnection *conn) {
+    if (!conn) return 0;
+    SpkTransportGuard guard(conn);
+    if (conn->transport_stack && conn->transport_stack->session_handle) spk_close_session(conn);
+    conn->connected = 0;
+    conn->transport_kind = SPK_TRANSPORT_NONE;
+    spk_transport_stack_free(conn);
+    return 0;
+}
+
+int spk_get_string_info(SpkConnection *conn, int info_type, SpkString **out) {
+    if (out) *out = nullptr;
+    if (!conn) return -1;
+    char name[16];
+    SPK_LOG(conn, LOG_ENTRY, "spk_get_string_info: %d (%s)", info_type, spk_info_type_name(info_type, name));
+    std::string text;
+    bool has_text = false;
+    SpkString *value = nullptr;
+    int ret = -1;
+    try {
+        ret = spk_tcli_get_info(conn, info_type, &text, &has_text);
+        if (ret == 0 && has_text) {
+            value = spk_str_from_utf8(text.data(), (long)text.size());
+            if (!value) {
+                spk_post_error(conn, "HY001", 0, nullptr);
+                ret = -1;
+            }
+        }
+    } catch (...) {
+        spk_post_error(conn, "HY001", 0, nullptr);
+        ret = -1;
+    }
+    SPK_LOG(conn, LOG_ENTRY, "spk_get_string_info: %d: %d, '%S'", info_type, ret, value);
+    if (out)
+        *out = value;
+    else
+        spk_str_free(value);
+    return ret;
+}
