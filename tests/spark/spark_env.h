@@ -1,0 +1,54 @@
+// The real Spark Thrift servers started by scripts/test.sh, one per mode;
+// their ports arrive in TARN_SPARK_<MODE>_PORT.  A test that needs a server
+// that was not started is skipped (scripts/test.sh fails earlier when a
+// server cannot be started).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tarn_test_support.h"
+
+namespace tarn_spark {
+
+inline int port_of(const char *mode) {
+    std::string var = std::string("TARN_SPARK_") + mode + "_PORT";
+    const char *v = getenv(var.c_str());
+    return v && *v ? atoi(v) : 0;
+}
+
+#define TARN_NEED_SPARK(mode)                                                           \
+    const int spark_port = tarn_spark::port_of(mode);                                   \
+    if (spark_port == 0) GTEST_SKIP() << "no Spark server for mode " << mode;
+
+inline std::string conn_str(int port, const char *auth) {
+    return "Driver=tarndrv;Server=127.0.0.1;Port=" + std::to_string(port) + ";Authentication=" + auth +
+           ";UID=spark;PWD=spark";
+}
+
+// One environment and connection through the Driver Manager.
+struct Connection {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    Connection() {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    }
+    ~Connection() {
+        SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+    SQLRETURN connect(const std::string &s) {
+        return SQLDriverConnect(dbc, nullptr, (SQLCHAR *)s.c_str(), SQL_NTS, nullptr, 0, nullptr,
+                                SQL_DRIVER_NOPROMPT);
+    }
+    std::string diag() const { return tarn_test::diag_text(SQL_HANDLE_DBC, dbc); }
+};
+
+}  // namespace tarn_spark
