@@ -24,7 +24,7 @@ if(EXISTS ${TCLI_IDL})
       OUTPUT ${TCLI_GENERATED_SOURCES}
              ${TCLI_GENERATED_DIR}/TCLIService.h ${TCLI_GENERATED_DIR}/TCLIService_types.h
       COMMAND ${CMAKE_COMMAND} -E make_directory ${TCLI_GENERATED_DIR}
-      COMMAND ${THRIFT_COMPILER} --gen cpp:no_default_operators -out ${TCLI_GENERATED_DIR} ${TCLI_IDL}
+      COMMAND ${THRIFT_COMPILER} --gen cpp:no_default_operators,no_skeleton -out ${TCLI_GENERATED_DIR} ${TCLI_IDL}
       DEPENDS ${TCLI_IDL}
       COMMENT "Generating TCLIService bindings")
   set_source_files_properties(${TCLI_GENERATED_SOURCES} PROPERTIES COMPILE_OPTIONS "-Wno-error")

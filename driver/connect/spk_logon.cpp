@@ -68,10 +68,6 @@ int refuse_unsupported(SpkConnection *conn) {
 
 // Everything between the entry and exit records of spk_connect.
 int connect_stack(SpkConnection *conn) {
-    if (conn->connected) {
-        spk_post_error(conn, "08002", 0, "Connection name in use");
-        return -1;
-    }
     spk_transport_stack_free(conn);   // leftovers of an earlier failed attempt
 
     std::string host;
@@ -139,6 +135,12 @@ int spk_connect(SpkConnection *conn) {
     spk_thrift_output_init();
     SpkTransportGuard guard(conn);
     SPK_LOG(conn, LOG_ENTRY, "spk_connect");
+    if (conn->connected) {
+        // The open session stays as it is.
+        spk_post_error(conn, "08002", 0, "Connection name in use");
+        SPK_LOG(conn, LOG_EXIT, "spk_connect, ret=%d", -1);
+        return -1;
+    }
     int ret;
     try {
         ret = connect_stack(conn);
