@@ -80,6 +80,7 @@ int spk_close_stmt(SpkStatement *stmt, int unprepare) {
             stmt, unprepare, (int)(op && op->has_op), 0);
     int rc = 0;
     spk_operation_release_rows(op);
+    stmt->row_number = 0;
     if (op && op->has_op) rc = spk_close_operation(stmt);
     if (unprepare) {
         stmt->prepared = 0;
@@ -200,6 +201,7 @@ int spk_execute_query(SpkStatement *stmt) {
 
     SpkOperation *op = stmt->operation;
     spk_operation_release_rows(op);
+    stmt->row_number = 0;
     tcli::TOperationHandle handle;
     if (spk_tcli_execute_statement(stmt, text, &handle) != 0) return -1;
     {

@@ -1,0 +1,639 @@
+// The fetch engine, bound columns and SQLGetData.
+#include "spk_fetch.h"
+
+#include <climits>
+#include <cstring>
+
+#include "spk_data.h"
+#include "spk_desc.h"
+#include "spk_err.h"
+#include "spk_log.h"
+#include "spk_operation.h"
+#include "spk_stmt.h"
+#include "spk_tcli.h"
+
+namespace {
+
+// Rows asked for at a time when the application's rowset is a single row.
+constexpr int64_t kDefaultBatch = 100;
+
+// The member of a TColumn union that carries its values, tried in a fixed
+// order; SPK_MEMBER_NONE when none is set.
+enum ColumnMember {
+    SPK_MEMBER_NONE = 0,
+    SPK_MEMBER_I32,
+    SPK_MEMBER_STRING,
+    SPK_MEMBER_BINARY,
+    SPK_MEMBER_BOOL,
+    SPK_MEMBER_BYTE,
+    SPK_MEMBER_I16,
+    SPK_MEMBER_I64,
+    SPK_MEMBER_DOUBLE,
+};
+
+ColumnMember column_member(const tcli::TColumn &c) {
+    if (c.__isset.i32Val) return SPK_MEMBER_I32;
+    if (c.__isset.stringVal) return SPK_MEMBER_STRING;
+    if (c.__isset.binaryVal) return SPK_MEMBER_BINARY;
+    if (c.__isset.boolVal) return SPK_MEMBER_BOOL;
+    if (c.__isset.byteVal) return SPK_MEMBER_BYTE;
+    if (c.__isset.i16Val) return SPK_MEMBER_I16;
+    if (c.__isset.i64Val) return SPK_MEMBER_I64;
+    if (c.__isset.doubleVal) return SPK_MEMBER_DOUBLE;
+    return SPK_MEMBER_NONE;
+}
+
+// Number of values of the column's member, and its null bitmap.
+size_t member_values(const tcli::TColumn &c, ColumnMember m, const std::string **nulls) {
+    switch (m) {
+    case SPK_MEMBER_I32: *nulls = &c.i32Val.nulls; return c.i32Val.values.size();
+    case SPK_MEMBER_STRING: *nulls = &c.stringVal.nulls; return c.stringVal.values.size();
+    case SPK_MEMBER_BINARY: *nulls = &c.binaryVal.nulls; return c.binaryVal.values.size();
+    case SPK_MEMBER_BOOL: *nulls = &c.boolVal.nulls; return c.boolVal.values.size();
+    case SPK_MEMBER_BYTE: *nulls = &c.byteVal.nulls; return c.byteVal.values.size();
+    case SPK_MEMBER_I16: *nulls = &c.i16Val.nulls; return c.i16Val.values.size();
+    case SPK_MEMBER_I64: *nulls = &c.i64Val.nulls; return c.i64Val.values.size();
+    case SPK_MEMBER_DOUBLE: *nulls = &c.doubleVal.nulls; return c.doubleVal.values.size();
+    default: *nulls = nullptr; return 0;
+    }
+}
+
+// Row r is NULL when byte r / 8 exists in the bitmap and its bit r mod 8
+// (least significant bit first) is set; rows past a short bitmap are not NULL.
+bool row_is_null(const std::string *nulls, size_t r) {
+    if (!nulls || r / 8 >= nulls->size()) return false;
+    return ((static_cast<unsigned char>((*nulls)[r / 8]) >> (r % 8)) & 1) != 0;
+}
+
+SpkConnection *conn_of(SpkStatement *stmt) { return (SpkConnection *)stmt->parent; }
+
+// Whether the statement has an open server operation.  The flag is read
+// under the transport lock because SQLCancel may close the operation from
+// another thread.
+bool cursor_open(SpkStatement *stmt) {
+    SpkOperation *op = stmt->operation;
+    if (!op) return false;
+    SpkTransportGuard guard(conn_of(stmt));
+    return op->has_op;
+}
+
+// Posts the failure of a call that needs an open cursor: HY010 when nothing
+// has been executed on the statement, 24000 when it was executed but has no
+// result set open (a statement without rows, a closed or cancelled cursor).
+SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
+    return spk_post_error(stmt, stmt->executed ? "24000" : "HY010", 0, "%s", text);
+}
+
+// Forgets the rows of the current batch and remembers that the result is
+// exhausted: later fetches answer SQL_NO_DATA without asking the server.
+void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
+    op->row_set = tcli::TRowSet();
+    op->has_row_set = false;
+    op->active_rows = 0;
+    op->current_row = 0;
+    op->end_of_data = true;
+    stmt->row_number = 0;
+}
+
+// Checks a batch that has columns: every column carries a known member with
+// one value per row, and the batch has at least the described columns.
+// Returns the row count, or -1 with HY000 posted.
+int64_t batch_rows(SpkStatement *stmt, const tcli::TRowSet &rows) {
+    const std::vector<tcli::TColumn> &cols = rows.columns;
+    const std::string *nulls = nullptr;
+    ColumnMember first = column_member(cols[0]);
+    if (first == SPK_MEMBER_NONE) {
+        SPK_LOG(stmt, LOG_ERROR, "Unknown column type in fetch_row");
+        spk_post_error(stmt, "HY000", 0, "Unknown column type in fetch_row");
+        return -1;
+    }
+    size_t n = member_values(cols[0], first, &nulls);
+    for (size_t i = 1; i < cols.size(); i++) {
+        ColumnMember m = column_member(cols[i]);
+        if (m == SPK_MEMBER_NONE) {
+            SPK_LOG(stmt, LOG_ERROR, "Unknown column type in fetch_row (column %d)", (int)(i + 1));
+            spk_post_error(stmt, "HY000", 0, "Unknown column type in fetch_row");
+            return -1;
+        }
+        size_t ni = member_values(cols[i], m, &nulls);
+        if (ni != n) {
+            SPK_LOG(stmt, LOG_ERROR, "fetch_row: column %d has %l values, column 1 has %l", (int)(i + 1),
+                    (long long)ni, (long long)n);
+            spk_post_error(stmt, "HY000", 0, "fetch_row: column %d has %l values, column 1 has %l", (int)(i + 1),
+                           (long long)ni, (long long)n);
+            return -1;
+        }
+    }
+    int described = spk_desc_column_count(stmt->ird);
+    if (n > 0 && stmt->ird->described && (int64_t)cols.size() < described) {
+        SPK_LOG(stmt, LOG_ERROR, "fetch_row: %d columns in a result of %d", (int)cols.size(), described);
+        spk_post_error(stmt, "HY000", 0, "fetch_row: %d columns in a result of %d", (int)cols.size(), described);
+        return -1;
+    }
+    if (n > (size_t)INT32_MAX) {
+        spk_post_error(stmt, "HY000", 0, "fetch_row: %l rows in one batch", (long long)n);
+        return -1;
+    }
+    return (int64_t)n;
+}
+
+// Asks the server for the next batch.  SQL_SUCCESS with the batch's first
+// row current, SQL_NO_DATA at the end of the data, SQL_ERROR.
+SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
+    tcli::TFetchResultsResp resp;
+    {
+        // Held across the exchange so that SQLCancel cannot close the
+        // operation between the check and the request.
+        SpkTransportGuard guard(conn_of(stmt));
+        if (!op->has_op) {
+            SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
+            return post_no_cursor(stmt, "NULL op handle in fectch");
+        }
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking for %l rows", (long long)want);
+        if (spk_tcli_fetch_results(stmt, op->handle, want, &resp) != 0) return SQL_ERROR;
+    }
+    // The previous batch was used up; it goes whatever the answer was.
+    op->row_set = tcli::TRowSet();
+    op->has_row_set = false;
+    op->active_rows = 0;
+    op->current_row = 0;
+
+    if (!resp.__isset.results) {
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: no row_set");
+        reach_end_of_data(stmt, op);
+        return SQL_NO_DATA;
+    }
+    tcli::TRowSet &rows = resp.results;
+    if (!rows.__isset.columns || rows.columns.empty()) {
+        // Rows in a form this driver does not read must not pass for the end
+        // of the data.
+        if (!rows.rows.empty() || rows.__isset.binaryColumns) {
+            SPK_LOG(stmt, LOG_ERROR, "fetch_row: rows not in column form");
+            spk_post_error(stmt, "HY000", 0, "fetch_row: the server sent rows not in column form");
+            return SQL_ERROR;
+        }
+        SPK_LOG(stmt, LOG_DETAIL, rows.__isset.columns ? "fetch_row: column->len == 0" : "fetch_row: no columns");
+        reach_end_of_data(stmt, op);
+        return SQL_NO_DATA;
+    }
+    int64_t n = batch_rows(stmt, rows);
+    if (n < 0) return SQL_ERROR;
+    SPK_LOG(stmt, LOG_DETAIL, "fetch_row: active_rows = %d", (int)n);
+    if (n == 0) {
+        reach_end_of_data(stmt, op);
+        return SQL_NO_DATA;
+    }
+    op->row_set = std::move(rows);
+    op->has_row_set = true;
+    op->active_rows = (int32_t)n;
+    op->current_row = 0;
+    return SQL_SUCCESS;
+}
+
+bool record_bound(const SpkField *f) { return f->data_ptr || f->indicator_ptr || f->octet_length_ptr; }
+
+// C types the conversions serve (SQL_C_DEFAULT aside).
+bool convertible_c_type(int t) {
+    switch (t) {
+    case SQL_C_CHAR:
+    case SQL_C_WCHAR:
+    case SQL_C_BINARY:
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT:
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_TINYINT:
+    case SQL_C_UTINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_BIT:
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+    case SQL_C_DOUBLE:
+    case SQL_C_FLOAT:
+    case SQL_C_DATE:
+    case SQL_C_TIME:
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_DATE:
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_NUMERIC:
+    case SQL_C_GUID: return true;
+    default: return false;
+    }
+}
+
+bool interval_c_type(int t) { return t >= SQL_C_INTERVAL_YEAR && t <= SQL_C_INTERVAL_MINUTE_TO_SECOND; }
+
+// Moves the diagnostics a descriptor routine posted on `d` to the statement.
+void move_errors(SpkStatement *stmt, SpkDescriptor *d) {
+    for (int i = 1;; i++) {
+        const SpkError *e = spk_error_record(d, i);
+        if (!e) break;
+        spk_copy_error(stmt, e);
+    }
+    spk_clear_errors(d);
+}
+
+SQLRETURN unbind_col(SpkStatement *stmt, int column) {
+    SpkDescriptor *ard = stmt->ard;
+    SPK_LOG(stmt, LOG_DETAIL, "unbinding binding columns %d", column);
+    if (column == 0) {
+        SpkField *b = &ard->bookmark_record;
+        b->data_ptr = b->indicator_ptr = b->octet_length_ptr = nullptr;
+        return SQL_SUCCESS;
+    }
+    if (ard->count <= 0) return SQL_SUCCESS;
+    SPK_LOG(stmt, LOG_DETAIL, "check if cleaup can be done %d, %d", column, (int)ard->count);
+    if (column > ard->count) {
+        SPK_LOG(stmt, LOG_DETAIL, "unbinding past end");
+        return SQL_SUCCESS;
+    }
+    SpkField *f = spk_desc_record(ard, column);
+    f->data_ptr = f->indicator_ptr = f->octet_length_ptr = nullptr;
+    if (column < ard->count) return SQL_SUCCESS;
+    SPK_LOG(stmt, LOG_DETAIL, "truncating ard list at %d", column);
+    int keep = column;
+    while (keep >= 1) {
+        SpkField *r = spk_desc_record(ard, keep);
+        SPK_LOG(stmt, LOG_DETAIL, "checking ard %d (%p,%p,%p)", keep, r->data_ptr, r->indicator_ptr,
+                r->octet_length_ptr);
+        if (record_bound(r)) {
+            SPK_LOG(stmt, LOG_DETAIL, "stopping at %d", keep);
+            break;
+        }
+        keep--;
+    }
+    SPK_LOG(stmt, LOG_DETAIL, "truncating ard list to %d", keep);
+    if (keep == 0) SPK_LOG(stmt, LOG_DETAIL, "unbinding all");
+    spk_desc_shrink(ard, keep);
+    return SQL_SUCCESS;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Value accessor
+
+void spk_column_value(SpkStatement *stmt, int column, SpkValue *out) {
+    out->kind = SPK_VALUE_NONE;
+    out->i = 0;
+    out->d = 0;
+    out->bytes = nullptr;
+    out->length = 0;
+    SpkOperation *op = stmt ? stmt->operation : nullptr;
+    if (!op || !op->has_row_set) return;
+    const std::vector<tcli::TColumn> &cols = op->row_set.columns;
+    if (column < 1 || (size_t)column > cols.size()) return;
+    if (op->current_row < 0 || op->current_row >= op->active_rows) return;
+    size_t r = (size_t)op->current_row;
+    const tcli::TColumn &c = cols[column - 1];
+    ColumnMember m = column_member(c);
+    const std::string *nulls = nullptr;
+    size_t n = member_values(c, m, &nulls);
+    if (r >= n || row_is_null(nulls, r)) return;
+    switch (m) {
+    case SPK_MEMBER_I32:
+        out->kind = SPK_VALUE_INT;
+        out->i = c.i32Val.values[r];
+        break;
+    case SPK_MEMBER_STRING: {
+        const std::string &s = c.stringVal.values[r];
+        out->kind = SPK_VALUE_STRING;
+        out->bytes = s.data();
+        out->length = s.size();
+        break;
+    }
+    case SPK_MEMBER_BINARY: {
+        const std::string &s = c.binaryVal.values[r];
+        out->kind = SPK_VALUE_BINARY;
+        out->bytes = s.data();
+        out->length = s.size();
+        break;
+    }
+    case SPK_MEMBER_BOOL:
+        out->kind = SPK_VALUE_BOOL;
+        out->i = c.boolVal.values[r] ? 1 : 0;
+        break;
+    case SPK_MEMBER_BYTE:
+        out->kind = SPK_VALUE_INT;
+        out->i = c.byteVal.values[r];
+        break;
+    case SPK_MEMBER_I16:
+        out->kind = SPK_VALUE_INT;
+        out->i = c.i16Val.values[r];
+        break;
+    case SPK_MEMBER_I64:
+        out->kind = SPK_VALUE_INT;
+        out->i = c.i64Val.values[r];
+        break;
+    case SPK_MEMBER_DOUBLE:
+        out->kind = SPK_VALUE_DOUBLE;
+        out->d = c.doubleVal.values[r];
+        break;
+    default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Bound columns
+
+void get_pointers_from_cols(SpkStatement *stmt, const SpkField *rec, const SpkDescriptor *ard,
+                            int64_t element_size, void **data, SQLLEN **indicator, SQLLEN **length) {
+    int64_t row = stmt->row_offset;
+    int64_t bind_type = (int32_t)ard->bind_type;
+    int64_t offset = ard->bind_offset_ptr ? (int64_t) * (const SQLLEN *)ard->bind_offset_ptr : 0;
+    int64_t data_step = bind_type > 0 ? bind_type * row : element_size * row;
+    int64_t ind_step = bind_type > 0 ? bind_type * row : (int64_t)sizeof(SQLLEN) * row;
+    SPK_LOG(stmt, LOG_DETAIL, "get_pointers_from_cols: row offset=%d", (int)row);
+    SPK_LOG(stmt, LOG_DETAIL, "bind_type=%d", (int)bind_type);
+    SPK_LOG(stmt, LOG_DETAIL, "actual length=%l", (long long)element_size);
+    SPK_LOG(stmt, LOG_DETAIL, "bind_offset_ptr=%p", ard->bind_offset_ptr);
+    *data = rec->data_ptr ? (char *)rec->data_ptr + data_step + offset : nullptr;
+    *indicator = rec->indicator_ptr ? (SQLLEN *)((char *)rec->indicator_ptr + ind_step + offset) : nullptr;
+    *length = rec->octet_length_ptr ? (SQLLEN *)((char *)rec->octet_length_ptr + ind_step + offset) : nullptr;
+    if (*length == *indicator) *length = nullptr;
+    SPK_LOG(stmt, LOG_DETAIL, "data_ptr=%p", rec->data_ptr);
+    SPK_LOG(stmt, LOG_DETAIL, "result data ptr=%p", *data);
+    SPK_LOG(stmt, LOG_DETAIL, "indicator_ptr=%p", rec->indicator_ptr);
+    SPK_LOG(stmt, LOG_DETAIL, "result indicator_ptr=%p", (void *)*indicator);
+    SPK_LOG(stmt, LOG_DETAIL, "octet_length_ptr=%p", rec->octet_length_ptr);
+    SPK_LOG(stmt, LOG_DETAIL, "result octet_length_ptr=%p", (void *)*length);
+}
+
+SQLRETURN transfer_bound_columns(SpkStatement *stmt) {
+    SpkDescriptor *ard = stmt->ard;
+    SpkDescriptor *ird = stmt->ird;
+    SPK_LOG(stmt, LOG_DETAIL, "transfer_bound_columns");
+    bool bookmark = stmt->attrs.use_bookmarks != SQL_UB_OFF && record_bound(&ard->bookmark_record);
+    if (ard->count < 1 && !bookmark) {
+        SPK_LOG(stmt, LOG_DETAIL, "transfer_bound_columns, no ard records");
+        return SQL_SUCCESS;
+    }
+    if (stmt->attrs.retrieve_data == SQL_RD_OFF) return SQL_SUCCESS;
+    int ird_count = spk_desc_column_count(ird);
+    SPK_LOG(stmt, LOG_DETAIL, "transfer_bound_columns, ard count=%d, %d", (int)ard->count, ird_count);
+    SQLRETURN result = SQL_SUCCESS;
+    for (int i = stmt->attrs.use_bookmarks != SQL_UB_OFF ? 0 : 1; i <= ard->count && i <= ird_count; i++) {
+        SpkField *rec = spk_desc_record(ard, i);
+        SPK_LOG(stmt, LOG_DETAIL,
+                "processing column %d, data_ptr=%p, indicator_ptr=%p, octet_length_ptr=%p, offset=%d, length=%l", i,
+                rec->data_ptr, rec->indicator_ptr, rec->octet_length_ptr, (int)stmt->row_offset,
+                (long long)rec->octet_length);
+        if (!record_bound(rec)) continue;
+        void *data;
+        SQLLEN *ind, *len;
+        get_pointers_from_cols(stmt, rec, ard, spk_field_stride(ard, rec, rec->octet_length), &data, &ind, &len);
+        SPK_LOG(stmt, LOG_DETAIL, "calculated pointer target_ptr=%p, ind_ptr=%p, oct_ptr=%p", data, (void *)ind,
+                (void *)len);
+        if (!data && !ind && !len) continue;
+        SQLRETURN rc = spk_get_data(stmt, i, rec->concise_type, data, (SQLLEN)rec->octet_length, ind, len, ird, ard);
+        SPK_LOG(stmt, LOG_DETAIL, "getting data returns %d", (int)rc);
+        if (rc == SQL_SUCCESS_WITH_INFO) result = SQL_SUCCESS_WITH_INFO;
+        if (rc == SQL_ERROR) {
+            result = SQL_ERROR;
+            break;
+        }
+    }
+    SPK_LOG(stmt, LOG_DETAIL, "transfer_bound_columns, return=%r", (int)result);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Fetching
+
+SQLRETURN spk_fetch_row(SpkStatement *stmt) {
+    SpkOperation *op = stmt->operation;
+    if (!op) {
+        SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
+        return post_no_cursor(stmt, "NULL op handle in fectch");
+    }
+    uint64_t limit = stmt->attrs.max_rows;
+    if (limit > 0 && (uint64_t)op->rows_delivered >= limit) {
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: row limit %l reached", (long long)limit);
+        reach_end_of_data(stmt, op);
+        return SQL_NO_DATA;
+    }
+    if (op->has_row_set && op->active_rows >= 1 && op->current_row + 1 < op->active_rows) {
+        op->current_row++;
+    } else if (op->end_of_data) {
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: end of data");
+        return SQL_NO_DATA;
+    } else {
+        SpkDescriptor *ard = stmt->ard;
+        int64_t want = ard->array_size > 1 ? (int64_t)(ard->array_size > (uint64_t)INT32_MAX ? INT32_MAX
+                                                                                             : ard->array_size)
+                                           : kDefaultBatch;
+        if (limit > 0 && (uint64_t)want > limit - (uint64_t)op->rows_delivered)
+            want = (int64_t)(limit - (uint64_t)op->rows_delivered);
+        SQLRETURN rc = fetch_batch(stmt, op, want);
+        if (rc != SQL_SUCCESS) return rc;
+    }
+    op->rows_delivered++;
+    stmt->row_number = op->rows_delivered;
+
+    SpkDescriptor *ird = stmt->ird;
+    ird->bookmark_record.data_done = 0;
+    ird->bookmark_record.data_offset = 0;
+    for (int i = 1; i <= ird->count; i++) {
+        SpkField *f = spk_desc_record(ird, i);
+        f->data_done = 0;
+        f->data_offset = 0;
+    }
+    return transfer_bound_columns(stmt);
+}
+
+SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
+    (void)offset;
+    if (orientation != SQL_FETCH_NEXT) {
+        SPK_LOG(stmt, LOG_ERROR, "fetch mode out of range");
+        return spk_post_error(stmt, "HY106", 0, nullptr);
+    }
+    SpkDescriptor *ard = stmt->ard;
+    SpkDescriptor *ird = stmt->ird;
+    uint64_t n = ard->array_size;
+    SQLUSMALLINT *status = (SQLUSMALLINT *)ird->array_status_ptr;
+    SQLULEN *processed = (SQLULEN *)ird->rows_processed_ptr;
+    if (processed) *processed = 0;
+    stmt->row_offset = 0;
+    if (n == 0) {
+        SPK_LOG(stmt, LOG_ERROR, "spk_fetch: row array size 0");
+        return spk_post_error(stmt, "HY024", 0, "row array size 0");
+    }
+    if (n > (uint64_t)INT32_MAX) {
+        SPK_LOG(stmt, LOG_ERROR, "spk_fetch: row array size %l", (long long)n);
+        return spk_post_error(stmt, "HY024", 0, "row array size %l", (long long)n);
+    }
+
+    SQLRETURN rc = SQL_SUCCESS;
+    bool warned = false;
+    while ((uint64_t)stmt->row_offset < n) {
+        rc = spk_fetch_row(stmt);
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+        if (rc == SQL_SUCCESS_WITH_INFO) warned = true;
+        if (status) status[stmt->row_offset] = rc == SQL_SUCCESS ? SQL_ROW_SUCCESS : SQL_ROW_SUCCESS_WITH_INFO;
+        if (processed) (*processed)++;
+        stmt->row_offset++;
+    }
+    int64_t fetched = stmt->row_offset;
+    if (status)
+        for (uint64_t i = (uint64_t)fetched; i < n; i++) status[i] = rc == SQL_ERROR ? SQL_ROW_ERROR : SQL_ROW_NOROW;
+    stmt->row_offset = (int32_t)n;
+    if (fetched > 0 && n > 1) {
+        // Rows were delivered: the call succeeds, and says so with a warning
+        // when a row failed or carried one (the status array tells which).
+        return warned || rc == SQL_ERROR ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    }
+    return rc;
+}
+
+SQLRETURN spk_extended_fetch(SpkStatement *stmt, int fetch_type, int64_t row, SQLULEN *row_count,
+                             SQLUSMALLINT *row_status) {
+    SpkDescriptor *ird = stmt->ird;
+    SpkDescriptor *ard = stmt->ard;
+    void *saved_processed = ird->rows_processed_ptr;
+    void *saved_status = ird->array_status_ptr;
+    uint64_t saved_size = ard->array_size;
+    ird->rows_processed_ptr = row_count;
+    ird->array_status_ptr = row_status;
+    ard->array_size = stmt->attrs.rowset_size;
+    SQLRETURN rc = spk_fetch(stmt, fetch_type, row);
+    ird->rows_processed_ptr = saved_processed;
+    ird->array_status_ptr = saved_status;
+    ard->array_size = saved_size;
+    return rc;
+}
+
+// ---------------------------------------------------------------------------
+// SQLBindCol and SQLGetData
+
+SQLRETURN spk_bind_col(SpkStatement *stmt, int column, int target_type, void *value, SQLLEN buffer_length,
+                       SQLLEN *indicator) {
+    SPK_ENTRY(stmt, "SQLBindCol: statement_handle=%p, column_number=%d, target_type = %d, value=%p, buffer_len=%l, "
+                    "ind_ptr=%p",
+              stmt, column, target_type, value, (long long)buffer_length, (void *)indicator);
+    if (!value && !indicator) return unbind_col(stmt, column);
+
+    SPK_LOG(stmt, LOG_DETAIL, "binding column %d", column);
+    if (target_type != SQL_C_DEFAULT && !convertible_c_type(target_type)) {
+        SPK_LOG(stmt, LOG_ERROR, "SQLBindCol: invalid target type %d", target_type);
+        if (interval_c_type(target_type))
+            return spk_post_column_error(stmt, "HYC00", 0, column, "interval types are not supported");
+        return spk_post_column_error(stmt, "HY003", 0, column, nullptr);
+    }
+    if (buffer_length < 0) {
+        SPK_LOG(stmt, LOG_ERROR, "SQLBindCol: negative buffer length");
+        return spk_post_column_error(stmt, "HY090", 0, column, nullptr);
+    }
+    SpkDescriptor *ard = stmt->ard;
+    SpkDescriptor *ird = stmt->ird;
+    SpkField *rec;
+    SpkField *source;
+    if (column == 0) {
+        if (target_type != SQL_C_UBIGINT && target_type != SQL_C_BINARY) {
+            SPK_LOG(stmt, LOG_ERROR, "SQLBindCol: invalid bookmark type");
+            return spk_post_column_error(stmt, "07006", 0, column, nullptr);
+        }
+    } else {
+        // A column past the end of a result that is described and open.
+        if (ird->described && (stmt->executed || cursor_open(stmt)) && column > spk_desc_column_count(ird)) {
+            SPK_LOG(stmt, LOG_ERROR, "Invalid descriptor index %d", column);
+            return spk_post_column_error(stmt, "07009", 0, column, nullptr);
+        }
+        if (ard->count < column && spk_desc_grow(ard, column) != 0) {
+            SPK_LOG(stmt, LOG_ERROR, "SQLBindCol: failed to expand descriptor");
+            return spk_post_error(stmt, "HY001", 0, "failed expanding descriptor");
+        }
+    }
+    if (target_type == SQL_C_DEFAULT) {
+        // The default follows the column's SQL type: have the statement
+        // described first when it can be.
+        if (column > 0 && !ird->described && spk_describe_stmt_if_needed(stmt) != 0) return SQL_ERROR;
+        if (!stmt->prepared) spk_post_error(stmt, "HY000", 0, "No prepared sql");
+    }
+    rec = spk_desc_record(ard, column);
+    source = column <= ird->count ? spk_desc_record(ird, column) : nullptr;
+    if (target_type == SQL_C_DEFAULT) target_type = spk_default_c_type(source ? source->concise_type : 0, 1);
+
+    // Set on a scratch copy of the type fields so that a failure leaves the
+    // binding as it was.
+    SpkField saved = *rec;
+    rec->octet_length = buffer_length;
+    rec->length = buffer_length;
+    rec->concise_type = target_type;
+    rec->literal_prefix = rec->literal_suffix = rec->local_type_name = rec->type_name = nullptr;
+    if (spk_update_desc_type(ard, rec, SPK_TYPE_FROM_CONCISE) != 0) {
+        move_errors(stmt, ard);
+        spk_str_free(rec->literal_prefix);
+        spk_str_free(rec->literal_suffix);
+        spk_str_free(rec->local_type_name);
+        spk_str_free(rec->type_name);
+        *rec = saved;
+        return SQL_ERROR;
+    }
+    spk_str_free(saved.literal_prefix);
+    spk_str_free(saved.literal_suffix);
+    spk_str_free(saved.local_type_name);
+    spk_str_free(saved.type_name);
+    rec->bound_c_type = target_type;
+    rec->data_ptr = value;
+    rec->indicator_ptr = indicator;
+    rec->octet_length_ptr = indicator;
+    if (source && source->concise_type != 0) {
+        rec->length = source->length;
+        rec->datetime_precision = source->datetime_precision;
+        // A numeric target keeps its own precision unless the column is a
+        // number with a usable one.
+        if (target_type != SQL_C_NUMERIC || (source->precision > 0 && source->scale >= 0)) {
+            rec->precision = source->precision;
+            rec->scale = source->scale;
+        }
+    }
+    if (spk_check_desc_record(ard, rec) != 0) {
+        move_errors(stmt, ard);
+        return SQL_ERROR;
+    }
+    return SQL_SUCCESS;
+}
+
+SQLRETURN spk_sql_get_data(SpkStatement *stmt, int column, int target_type, void *value, SQLLEN buffer_length,
+                           SQLLEN *indicator) {
+    SPK_ENTRY(stmt,
+              "SQLGetData: statement_handle=%p, column_number=%d, target_type=%d, target_value=%p, buffer_length=%l, "
+              "strlen_or_ind = %p",
+              stmt, column, target_type, value, (long long)buffer_length, (void *)indicator);
+    if (target_type != SQL_C_DEFAULT && target_type != SQL_ARD_TYPE && !convertible_c_type(target_type)) {
+        SPK_LOG(stmt, LOG_ERROR, "SQLGetData: invalid target type %d", target_type);
+        if (interval_c_type(target_type))
+            return spk_post_column_error(stmt, "HYC00", 0, column, "interval types are not supported");
+        return spk_post_column_error(stmt, "HY003", 0, column, nullptr);
+    }
+    if (buffer_length < 0) return spk_post_column_error(stmt, "HY090", 0, column, nullptr);
+    if (!value && buffer_length > 0) return spk_post_column_error(stmt, "HY009", 0, column, nullptr);
+
+    // There must be a current row: a cursor that has been fetched from and
+    // has not run past its end.
+    SpkOperation *op = stmt->operation;
+    if (!op || !op->has_row_set || op->current_row < 0 || op->current_row >= op->active_rows) {
+        bool open = cursor_open(stmt);
+        SPK_LOG(stmt, LOG_ERROR, "SQLGetData: no current row (cursor open=%d)", (int)open);
+        if (open) return spk_post_error(stmt, "24000", 0, "no current row");
+        return post_no_cursor(stmt, "no open cursor");
+    }
+
+    if (column == 0) {
+        if (stmt->attrs.use_bookmarks == SQL_UB_OFF) {
+            SPK_LOG(stmt, LOG_ERROR, "Invalid descriptor index %d", column);
+            return spk_post_column_error(stmt, "07009", 0, column, nullptr);
+        }
+        SPK_LOG(stmt, LOG_DETAIL, "returning bookmark use_bookmarks=%d, target_type=%d, current_row=%d",
+                (int)stmt->attrs.use_bookmarks, target_type, (int)op->current_row);
+        if (target_type != SQL_C_UBIGINT && target_type != SQL_C_BINARY)
+            return spk_post_column_error(stmt, "HY003", 0, column, nullptr);
+    } else if (column > spk_desc_column_count(stmt->ird)) {
+        SPK_LOG(stmt, LOG_ERROR, "Invalid descriptor index %d", column);
+        return spk_post_column_error(stmt, "07009", 0, column, nullptr);
+    }
+    return spk_get_data(stmt, column, target_type, value, buffer_length, indicator, nullptr, stmt->ird, stmt->ard);
+}

@@ -1,0 +1,617 @@
+// The fetch engine without a server: the value accessor over every column
+// member and null bitmaps of every length, the addresses of bound buffers,
+// binding and unbinding, rowsets filled from a batch already in hand
+// (statuses, rows processed, warnings and errors inside a rowset, the row
+// limit), and the argument and cursor-state checks of SQLBindCol and
+// SQLGetData.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_results.h"
+#include "fake_server.h"
+#include "spk_desc.h"
+#include "spk_err.h"
+#include "spk_fetch.h"
+#include "spk_handle.h"
+#include "spk_handles.h"
+#include "spk_operation.h"
+#include "spk_string.h"
+
+namespace {
+
+std::vector<std::string> states(const void *h) {
+    std::vector<std::string> out;
+    for (int i = 1;; i++) {
+        const SpkError *e = spk_error_record(h, i);
+        if (!e) break;
+        char *s = spk_str_to_latin1(e->sqlstate);
+        out.push_back(s ? s : "");
+        free(s);
+    }
+    return out;
+}
+
+std::string first_state(const void *h) {
+    auto s = states(h);
+    return s.empty() ? "" : s[0];
+}
+
+std::string first_message(const void *h) {
+    const SpkError *e = spk_error_record(h, 1);
+    if (!e) return "";
+    char *s = spk_str_to_utf8(e->message);
+    std::string out = s ? s : "";
+    free(s);
+    return out;
+}
+
+class FetchUnit : public ::testing::Test {
+  protected:
+    SpkEnvironment *env = nullptr;
+    SpkConnection *conn = nullptr;
+    SpkStatement *stmt = nullptr;
+
+    void SetUp() override {
+        env = spk_env_new();
+        conn = spk_conn_new(env, 3);
+        stmt = spk_stmt_new(conn);
+    }
+    void TearDown() override { spk_env_free(env); }
+
+    SpkOperation *op() { return stmt->operation; }
+
+    // The statement's result as if described from a schema of these SQL types.
+    void describe(const std::vector<int> &sql_types) {
+        SpkDescriptor *ird = stmt->implicit_ird;
+        ASSERT_EQ(spk_desc_reset(ird, (int)sql_types.size()), 0);
+        for (size_t i = 0; i < sql_types.size(); i++) {
+            SpkField *f = spk_desc_record(ird, (int)i + 1);
+            f->concise_type = f->type = sql_types[i];
+            f->precision = sql_types[i] == SQL_DECIMAL ? 10 : 0;
+        }
+        ird->described_count = (int)sql_types.size();
+        ird->described = 1;
+        stmt->described = 1;
+    }
+
+    // A batch in hand, positioned before its first row; the server is
+    // known to have nothing after it.
+    void load(const std::vector<tcli::TColumn> &columns) {
+        SpkOperation *o = op();
+        o->row_set = tcli::TRowSet();
+        o->row_set.__set_columns(columns);
+        o->has_row_set = true;
+        o->active_rows = columns.empty() ? 0 : (int32_t)tarn_fake::column_rows(columns[0]);
+        o->current_row = -1;
+        o->end_of_data = true;
+        o->rows_delivered = 0;
+        stmt->executed = 1;
+    }
+
+    SQLRETURN bind(int column, int type, void *value, SQLLEN length, SQLLEN *ind) {
+        spk_clear_errors(stmt);
+        return spk_bind_col(stmt, column, type, value, length, ind);
+    }
+    SQLRETURN get(int column, int type, void *value, SQLLEN length, SQLLEN *ind) {
+        spk_clear_errors(stmt);
+        return spk_sql_get_data(stmt, column, type, value, length, ind);
+    }
+    SQLRETURN fetch(int orientation = SQL_FETCH_NEXT) {
+        spk_clear_errors(stmt);
+        return spk_fetch(stmt, orientation, 0);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Value accessor
+
+struct MemberCase {
+    const char *name;
+    // A column of 20 rows whose row r holds a value derived from r.
+    std::function<tcli::TColumn()> make;
+    int kind;
+    std::function<void(const SpkValue &, int)> check;
+};
+
+std::vector<MemberCase> member_cases() {
+    using namespace tarn_fake;
+    auto seq = [](auto f) {
+        using T = decltype(f(0));
+        std::vector<std::optional<T>> v;
+        for (int r = 0; r < 20; r++) v.push_back(f(r));
+        return v;
+    };
+    return {
+        {"bool", [=] { return bool_column(seq([](int r) { return r % 2 == 1; })); }, SPK_VALUE_BOOL,
+         [](const SpkValue &v, int r) { EXPECT_EQ(v.i, r % 2); }},
+        {"byte", [=] { return byte_column(seq([](int r) { return (int8_t)(-r); })); }, SPK_VALUE_INT,
+         [](const SpkValue &v, int r) { EXPECT_EQ(v.i, -r); }},
+        {"i16", [=] { return i16_column(seq([](int r) { return (int16_t)(-30000 + r); })); }, SPK_VALUE_INT,
+         [](const SpkValue &v, int r) { EXPECT_EQ(v.i, -30000 + r); }},
+        {"i32", [=] { return i32_column(seq([](int r) { return (int32_t)(2000000000 + r); })); }, SPK_VALUE_INT,
+         [](const SpkValue &v, int r) { EXPECT_EQ(v.i, 2000000000 + r); }},
+        {"i64", [=] { return i64_column(seq([](int r) { return (int64_t)INT64_MIN + r; })); }, SPK_VALUE_INT,
+         [](const SpkValue &v, int r) { EXPECT_EQ(v.i, INT64_MIN + r); }},
+        {"double", [=] { return double_column(seq([](int r) { return 3.14159265358979 * r; })); }, SPK_VALUE_DOUBLE,
+         [](const SpkValue &v, int r) { EXPECT_EQ(v.d, 3.14159265358979 * r); }},
+        // Text and bytes with an embedded NUL: the length is the value's own.
+        {"string", [=] { return string_column(seq([](int r) { return std::string("s\0", 2) + std::to_string(r); })); },
+         SPK_VALUE_STRING,
+         [](const SpkValue &v, int r) {
+             EXPECT_EQ(std::string(v.bytes, v.length), std::string("s\0", 2) + std::to_string(r));
+         }},
+        {"binary", [=] { return binary_column(seq([](int r) { return std::string(3, (char)r); })); },
+         SPK_VALUE_BINARY, [](const SpkValue &v, int r) { EXPECT_EQ(std::string(v.bytes, v.length), std::string(3, (char)r)); }},
+    };
+}
+
+TEST_F(FetchUnit, AccessorReadsEveryMemberWithNullBitmapsOfEveryLength) {
+    struct Bitmap {
+        const char *name;
+        std::string bits;
+        std::vector<int> null_rows;
+    };
+    const Bitmap bitmaps[] = {
+        {"empty", "", {}},
+        {"one byte of three", std::string("\x05", 1), {0, 2}},            // rows 8..19 past the bitmap
+        {"two bytes", std::string("\x80\x01", 2), {7, 8}},
+        {"exact", std::string("\x00\x00\x0f", 3), {16, 17, 18, 19}},
+        {"padded", std::string("\x00\x00\x00\xff\xff", 5), {}},           // bits past the rows mean nothing
+    };
+    for (const MemberCase &m : member_cases()) {
+        for (const Bitmap &b : bitmaps) {
+            SCOPED_TRACE(std::string(m.name) + " / " + b.name);
+            load({tarn_fake::with_null_bitmap(m.make(), b.bits)});
+            for (int r = 0; r < 20; r++) {
+                op()->current_row = r;
+                SpkValue v;
+                memset(&v, 0x5a, sizeof v);
+                spk_column_value(stmt, 1, &v);
+                bool is_null = std::find(b.null_rows.begin(), b.null_rows.end(), r) != b.null_rows.end();
+                if (is_null) {
+                    EXPECT_EQ(v.kind, SPK_VALUE_NONE) << "row " << r;
+                } else {
+                    ASSERT_EQ(v.kind, m.kind) << "row " << r;
+                    m.check(v, r);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FetchUnit, AccessorHandsStringsOverInPlace) {
+    load({tarn_fake::string_column({"alpha", "beta"}), tarn_fake::binary_column({std::string("\x00\x01", 2), "z"})});
+    op()->current_row = 1;
+    SpkValue v;
+    spk_column_value(stmt, 1, &v);
+    EXPECT_EQ(v.bytes, op()->row_set.columns[0].stringVal.values[1].data());
+    spk_column_value(stmt, 2, &v);
+    EXPECT_EQ(v.bytes, op()->row_set.columns[1].binaryVal.values[1].data());
+}
+
+TEST_F(FetchUnit, AccessorGivesNoValueOutsideTheBatch) {
+    SpkValue v;
+    spk_column_value(stmt, 1, &v);   // no batch at all
+    EXPECT_EQ(v.kind, SPK_VALUE_NONE);
+    tcli::TColumn unset;             // a column with no member
+    load({tarn_fake::i32_column({1, 2, 3}), tarn_fake::i32_column({1}), unset});
+    op()->current_row = 2;
+    for (int column : {0, -1, 4, 1000}) {
+        spk_column_value(stmt, column, &v);
+        EXPECT_EQ(v.kind, SPK_VALUE_NONE) << column;
+    }
+    spk_column_value(stmt, 2, &v);   // the row is past this column's values
+    EXPECT_EQ(v.kind, SPK_VALUE_NONE);
+    spk_column_value(stmt, 3, &v);
+    EXPECT_EQ(v.kind, SPK_VALUE_NONE);
+    spk_column_value(stmt, 1, &v);
+    EXPECT_EQ(v.kind, SPK_VALUE_INT);
+    EXPECT_EQ(v.i, 3);
+    for (int row : {-1, 3}) {
+        op()->current_row = row;
+        spk_column_value(stmt, 1, &v);
+        EXPECT_EQ(v.kind, SPK_VALUE_NONE) << row;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Addresses of bound buffers
+
+TEST_F(FetchUnit, PointersForColumnWiseAndRowWiseBinding) {
+    static char base[8192];
+    struct Case {
+        const char *name;
+        uint32_t bind_type;
+        SQLLEN offset;       // -1: no offset pointer
+        int c_type;
+        int64_t octet_length;
+        int row;
+        ptrdiff_t data, ind;
+    };
+    const Case cases[] = {
+        {"slong row 0", 0, -1, SQL_C_SLONG, 4, 0, 0, 0},
+        {"slong row 1", 0, -1, SQL_C_SLONG, 4, 1, 4, 8},
+        {"slong row 2", 0, -1, SQL_C_SLONG, 4, 2, 8, 16},
+        {"char 21 row 2", 0, -1, SQL_C_CHAR, 21, 2, 42, 16},
+        {"double row 3", 0, -1, SQL_C_DOUBLE, 8, 3, 24, 24},
+        {"timestamp row 2", 0, -1, SQL_C_TIMESTAMP, 16, 2, 32, 16},
+        {"numeric row 1", 0, -1, SQL_C_NUMERIC, 19, 1, 19, 8},
+        {"bit row 5", 0, -1, SQL_C_BIT, 1, 5, 5, 40},
+        {"column-wise with offset", 0, 100, SQL_C_SLONG, 4, 2, 108, 116},
+        {"row-wise 40 offset 1000 row 2", 40, 1000, SQL_C_SLONG, 4, 2, 1080, 1080},
+        {"row-wise char", 64, -1, SQL_C_CHAR, 21, 3, 192, 192},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SpkDescriptor *ard = stmt->ard;
+        ard->bind_type = c.bind_type;
+        SQLLEN offset = c.offset;
+        ard->bind_offset_ptr = c.offset >= 0 ? &offset : nullptr;
+        SpkField f;
+        spk_field_init(&f);
+        f.concise_type = c.c_type;
+        f.octet_length = c.octet_length;
+        f.data_ptr = base;
+        f.indicator_ptr = base + 4000;
+        f.octet_length_ptr = base + 4000;
+        stmt->row_offset = c.row;
+        void *data;
+        SQLLEN *ind, *len;
+        get_pointers_from_cols(stmt, &f, ard, spk_field_stride(ard, &f, f.octet_length), &data, &ind, &len);
+        EXPECT_EQ((char *)data - base, c.data);
+        EXPECT_EQ((char *)ind - (base + 4000), c.ind);
+        EXPECT_EQ(len, nullptr);   // the same as the indicator: written once
+        // Separate length buffer: same step, its own base.
+        f.octet_length_ptr = base + 6000;
+        get_pointers_from_cols(stmt, &f, ard, spk_field_stride(ard, &f, f.octet_length), &data, &ind, &len);
+        EXPECT_EQ((char *)len - (base + 6000), c.ind);
+        // Absent bases stay absent.
+        f.data_ptr = nullptr;
+        f.indicator_ptr = nullptr;
+        get_pointers_from_cols(stmt, &f, ard, 4, &data, &ind, &len);
+        EXPECT_EQ(data, nullptr);
+        EXPECT_EQ(ind, nullptr);
+        EXPECT_NE(len, nullptr);
+        spk_field_destroy(&f);
+        ard->bind_offset_ptr = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Binding
+
+TEST_F(FetchUnit, BindSetsTheRecordAndUnbindShrinksTheDescriptor) {
+    SpkDescriptor *ard = stmt->ard;
+    char buf[32];
+    SQLLEN ind;
+    SQLINTEGER n;
+    ASSERT_EQ(bind(3, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_EQ(ard->count, 3);
+    SpkField *r3 = spk_desc_record(ard, 3);
+    EXPECT_EQ(r3->concise_type, SQL_C_CHAR);
+    EXPECT_EQ(r3->bound_c_type, SQL_C_CHAR);
+    EXPECT_EQ(r3->octet_length, 32);
+    EXPECT_EQ(r3->data_ptr, buf);
+    EXPECT_EQ(r3->indicator_ptr, &ind);
+    EXPECT_EQ(r3->octet_length_ptr, &ind);
+    ASSERT_EQ(bind(5, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
+    EXPECT_EQ(ard->count, 5);
+    EXPECT_EQ(spk_desc_record(ard, 5)->octet_length, 4);
+    ASSERT_EQ(bind(1, SQL_C_TYPE_TIMESTAMP, buf, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(spk_desc_record(ard, 1)->type, SQL_DATETIME);
+    EXPECT_EQ(spk_desc_record(ard, 1)->octet_length, 16);
+
+    struct Step {
+        int column;
+        int count_after;
+    };
+    // Unbinding past the end changes nothing; unbinding the highest bound
+    // column shrinks to the next bound one; unbinding the last bound one
+    // frees the records.
+    const Step steps[] = {{9, 5}, {3, 5}, {5, 1}, {1, 0}};
+    for (const Step &s : steps) {
+        ASSERT_EQ(bind(s.column, SQL_C_CHAR, nullptr, 0, nullptr), SQL_SUCCESS);
+        EXPECT_EQ(ard->count, s.count_after) << "after unbinding " << s.column;
+    }
+    EXPECT_EQ(ard->records, nullptr);
+    EXPECT_EQ(bind(4, SQL_C_CHAR, nullptr, 0, nullptr), SQL_SUCCESS);   // nothing to unbind
+    EXPECT_EQ(ard->count, 0);
+}
+
+TEST_F(FetchUnit, BindDefaultFollowsTheColumnType) {
+    describe({SQL_INTEGER, SQL_DECIMAL, SQL_BIGINT, SQL_VARCHAR});
+    stmt->prepared = 1;
+    stmt->executed = 1;
+    char buf[32];
+    SQLLEN ind;
+    const int expected[] = {SQL_C_SLONG, SQL_C_CHAR, SQL_C_SBIGINT, SQL_C_CHAR};
+    for (int c = 1; c <= 4; c++) {
+        ASSERT_EQ(bind(c, SQL_C_DEFAULT, buf, sizeof buf, &ind), SQL_SUCCESS) << c;
+        EXPECT_EQ(spk_desc_record(stmt->ard, c)->concise_type, expected[c - 1]) << c;
+        EXPECT_EQ(spk_desc_record(stmt->ard, c)->bound_c_type, expected[c - 1]) << c;
+    }
+    // A numeric target keeps a usable precision whatever the column.
+    ASSERT_EQ(bind(4, SQL_C_NUMERIC, buf, sizeof buf, &ind), SQL_SUCCESS) << first_message(stmt);
+    ASSERT_EQ(bind(2, SQL_C_NUMERIC, buf, sizeof buf, &ind), SQL_SUCCESS) << first_message(stmt);
+    EXPECT_EQ(spk_desc_record(stmt->ard, 2)->precision, 10);
+}
+
+TEST_F(FetchUnit, BindRefusesBadInputAndKeepsTheBinding) {
+    describe({SQL_INTEGER, SQL_VARCHAR});
+    SQLINTEGER n;
+    SQLLEN ind;
+    ASSERT_EQ(bind(1, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
+    struct Case {
+        int column;
+        int type;
+        SQLLEN length;
+        const char *state;
+    };
+    const Case cases[] = {
+        {1, 0, 4, "HY003"},
+        {1, 3, 4, "HY003"},     // SQL_DECIMAL is no C type
+        {1, 12345, 4, "HY003"},
+        {1, SQL_ARD_TYPE, 4, "HY003"},
+        {1, SQL_C_INTERVAL_DAY, 4, "HYC00"},
+        {1, SQL_C_CHAR, -1, "HY090"},
+        {0, SQL_C_SLONG, 8, "07006"},
+        {0, SQL_C_DEFAULT, 8, "07006"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(bind(c.column, c.type, &n, c.length, &ind), SQL_ERROR) << c.state;
+        EXPECT_EQ(first_state(stmt), c.state);
+    }
+    SpkField *r1 = spk_desc_record(stmt->ard, 1);
+    EXPECT_EQ(r1->concise_type, SQL_C_SLONG);
+    EXPECT_EQ(r1->data_ptr, &n);
+    EXPECT_EQ(stmt->ard->count, 1);
+
+    // A column past a described result: refused while the result is there,
+    // accepted for a statement not yet run.
+    stmt->executed = 1;
+    EXPECT_EQ(bind(3, SQL_C_SLONG, &n, 0, &ind), SQL_ERROR);
+    EXPECT_EQ(first_state(stmt), "07009");
+    stmt->executed = 0;
+    EXPECT_EQ(bind(3, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
+    EXPECT_EQ(stmt->ard->count, 3);
+    // Both bookmark types are accepted for column 0.
+    EXPECT_EQ(bind(0, SQL_C_VARBOOKMARK, &n, sizeof n, &ind), SQL_SUCCESS);
+    EXPECT_EQ(bind(0, SQL_C_BOOKMARK, &n, sizeof n, &ind), SQL_SUCCESS);
+}
+
+// ---------------------------------------------------------------------------
+// Rowsets from a batch in hand
+
+TEST_F(FetchUnit, RowsetStatusesAndRowsProcessed) {
+    describe({SQL_INTEGER});
+    std::vector<std::optional<int32_t>> v;
+    for (int i = 1; i <= 6; i++) v.push_back(i);
+    load({tarn_fake::i32_column(v)});
+    SQLINTEGER values[4];
+    SQLLEN inds[4];
+    SQLUSMALLINT status[5];
+    SQLULEN processed = 0;
+    stmt->ard->array_size = 4;
+    stmt->ird->array_status_ptr = status;
+    stmt->ird->rows_processed_ptr = &processed;
+    ASSERT_EQ(bind(1, SQL_C_SLONG, values, 0, inds), SQL_SUCCESS);
+
+    struct Call {
+        SQLRETURN rc;
+        SQLULEN processed;
+        std::vector<SQLUSMALLINT> status;
+        std::vector<SQLINTEGER> values;
+    };
+    const Call calls[] = {
+        {SQL_SUCCESS, 4, {0, 0, 0, 0}, {1, 2, 3, 4}},
+        {SQL_SUCCESS, 2, {0, 0, SQL_ROW_NOROW, SQL_ROW_NOROW}, {5, 6}},
+        {SQL_NO_DATA, 0, {SQL_ROW_NOROW, SQL_ROW_NOROW, SQL_ROW_NOROW, SQL_ROW_NOROW}, {}},
+        {SQL_NO_DATA, 0, {SQL_ROW_NOROW, SQL_ROW_NOROW, SQL_ROW_NOROW, SQL_ROW_NOROW}, {}},
+    };
+    for (const Call &c : calls) {
+        memset(status, 0xEE, sizeof status);
+        processed = 99;
+        EXPECT_EQ(fetch(), c.rc);
+        EXPECT_EQ(processed, c.processed);
+        for (int i = 0; i < 4; i++) EXPECT_EQ(status[i], c.status[i]) << i;
+        EXPECT_EQ(status[4], 0xEEEE);
+        for (size_t i = 0; i < c.values.size(); i++) EXPECT_EQ(values[i], c.values[i]);
+    }
+}
+
+TEST_F(FetchUnit, ErrorsAndWarningsInsideARowset) {
+    describe({SQL_VARCHAR});
+    SQLINTEGER values[4];
+    SQLLEN inds[4];
+    SQLUSMALLINT status[4];
+    SQLULEN processed = 0;
+    stmt->ird->array_status_ptr = status;
+    stmt->ird->rows_processed_ptr = &processed;
+    ASSERT_EQ(bind(1, SQL_C_SLONG, values, 0, inds), SQL_SUCCESS);
+
+    // Array size 4: the rowset stops at the failing row and warns.
+    stmt->ard->array_size = 4;
+    load({tarn_fake::string_column({"1", "2", "x", "4", "5"})});
+    EXPECT_EQ(fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(first_state(stmt), "22018");
+    EXPECT_EQ(processed, 2u);
+    EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+    EXPECT_EQ(status[2], SQL_ROW_ERROR);
+    EXPECT_EQ(status[3], SQL_ROW_ERROR);
+    EXPECT_EQ(fetch(), SQL_SUCCESS);
+    EXPECT_EQ(processed, 2u);
+    EXPECT_EQ(values[0], 4);
+    EXPECT_EQ(values[1], 5);
+
+    // A fractional value warns on its row only.
+    load({tarn_fake::string_column({"1", "2.5", "3"})});
+    EXPECT_EQ(fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(first_state(stmt), "01S07");
+    EXPECT_EQ(processed, 3u);
+    EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(status[1], SQL_ROW_SUCCESS_WITH_INFO);
+    EXPECT_EQ(status[2], SQL_ROW_SUCCESS);
+    EXPECT_EQ(status[3], SQL_ROW_NOROW);
+    EXPECT_EQ(values[1], 2);
+
+    // Array size 1: the row's own return code.
+    stmt->ard->array_size = 1;
+    load({tarn_fake::string_column({"x", "7"})});
+    EXPECT_EQ(fetch(), SQL_ERROR);
+    EXPECT_EQ(status[0], SQL_ROW_ERROR);
+    EXPECT_EQ(processed, 0u);
+    EXPECT_EQ(fetch(), SQL_SUCCESS);
+    EXPECT_EQ(values[0], 7);
+}
+
+TEST_F(FetchUnit, RowLimitInsideABatch) {
+    describe({SQL_INTEGER});
+    load({tarn_fake::i32_column({1, 2, 3, 4, 5, 6})});
+    stmt->attrs.max_rows = 3;
+    for (int i = 0; i < 3; i++) EXPECT_EQ(fetch(), SQL_SUCCESS);
+    EXPECT_EQ(fetch(), SQL_NO_DATA);
+    SQLINTEGER v;
+    SQLLEN ind;
+    EXPECT_EQ(get(1, SQL_C_SLONG, &v, 0, &ind), SQL_ERROR);   // past the end
+    EXPECT_EQ(first_state(stmt), "24000");
+}
+
+TEST_F(FetchUnit, OrientationOtherThanNextReadsNothing) {
+    describe({SQL_INTEGER});
+    load({tarn_fake::i32_column({1, 2})});
+    for (int o : {SQL_FETCH_FIRST, SQL_FETCH_LAST, SQL_FETCH_PRIOR, SQL_FETCH_ABSOLUTE, SQL_FETCH_RELATIVE,
+                  SQL_FETCH_BOOKMARK, 0, 99}) {
+        EXPECT_EQ(fetch(o), SQL_ERROR);
+        EXPECT_EQ(first_state(stmt), "HY106");
+        EXPECT_EQ(op()->current_row, -1);
+    }
+}
+
+TEST_F(FetchUnit, FetchWithoutACursor) {
+    SQLUSMALLINT status[1] = {0xEEEE};
+    stmt->ird->array_status_ptr = status;
+    EXPECT_EQ(fetch(), SQL_ERROR);
+    EXPECT_EQ(first_state(stmt), "HY010");   // nothing executed
+    EXPECT_NE(first_message(stmt).find("NULL op handle in fectch"), std::string::npos) << first_message(stmt);
+    EXPECT_EQ(status[0], SQL_ROW_ERROR);
+    stmt->executed = 1;                       // executed, but no rows to read
+    EXPECT_EQ(fetch(), SQL_ERROR);
+    EXPECT_EQ(first_state(stmt), "24000");
+    EXPECT_NE(first_message(stmt).find("NULL op handle in fectch"), std::string::npos);
+}
+
+TEST_F(FetchUnit, EachRowStartsWithFreshPieceState) {
+    describe({SQL_VARCHAR});
+    load({tarn_fake::string_column({"first", "second"})});
+    char buf[16];
+    SQLLEN ind;
+    ASSERT_EQ(fetch(), SQL_SUCCESS);
+    ASSERT_EQ(get(1, SQL_C_CHAR, buf, 4, &ind), SQL_SUCCESS_WITH_INFO);
+    ASSERT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "st");
+    EXPECT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_NO_DATA);
+    ASSERT_EQ(fetch(), SQL_SUCCESS);
+    ASSERT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "second");
+}
+
+TEST_F(FetchUnit, BoundBookmarkAloneIsTransferred) {
+    describe({SQL_VARCHAR});
+    load({tarn_fake::string_column({"key1"})});
+    stmt->attrs.use_bookmarks = SQL_UB_VARIABLE;
+    unsigned char bm[16];
+    memset(bm, 0xEE, sizeof bm);
+    SQLLEN ind = 0;
+    ASSERT_EQ(bind(0, SQL_C_VARBOOKMARK, bm, sizeof bm, &ind), SQL_SUCCESS);
+    EXPECT_EQ(stmt->ard->count, 0);
+    ASSERT_EQ(fetch(), SQL_SUCCESS) << first_message(stmt);
+    EXPECT_EQ(ind, 4);
+    EXPECT_EQ(std::string((char *)bm, 4), "key1");
+}
+
+TEST_F(FetchUnit, RetrieveDataOffLeavesBuffersAlone) {
+    describe({SQL_INTEGER});
+    load({tarn_fake::i32_column({5})});
+    SQLINTEGER v = -1;
+    SQLLEN ind = -7;
+    ASSERT_EQ(bind(1, SQL_C_SLONG, &v, 0, &ind), SQL_SUCCESS);
+    stmt->attrs.retrieve_data = SQL_RD_OFF;
+    ASSERT_EQ(fetch(), SQL_SUCCESS);
+    EXPECT_EQ(v, -1);
+    EXPECT_EQ(ind, -7);
+    SQLINTEGER got = 0;
+    ASSERT_EQ(get(1, SQL_C_SLONG, &got, 0, &ind), SQL_SUCCESS);
+    EXPECT_EQ(got, 5);
+}
+
+TEST_F(FetchUnit, ColumnsBoundPastTheResultAreNeverWritten) {
+    describe({SQL_INTEGER});
+    load({tarn_fake::i32_column({5, 6})});
+    SQLINTEGER v = 0, past = -1;
+    SQLLEN ind = 0, past_ind = -7;
+    ASSERT_EQ(bind(1, SQL_C_SLONG, &v, 0, &ind), SQL_SUCCESS);
+    stmt->executed = 0;   // bound before the statement was run
+    ASSERT_EQ(bind(7, SQL_C_SLONG, &past, 0, &past_ind), SQL_SUCCESS);
+    stmt->executed = 1;
+    ASSERT_EQ(fetch(), SQL_SUCCESS);
+    ASSERT_EQ(fetch(), SQL_SUCCESS);
+    EXPECT_EQ(v, 6);
+    EXPECT_EQ(past, -1);
+    EXPECT_EQ(past_ind, -7);
+}
+
+// ---------------------------------------------------------------------------
+// SQLGetData checks
+
+TEST_F(FetchUnit, GetDataArgumentAndStateChecks) {
+    SQLINTEGER v = 0;
+    SQLLEN ind = 0;
+    EXPECT_EQ(get(1, SQL_C_SLONG, &v, 0, &ind), SQL_ERROR);
+    EXPECT_EQ(first_state(stmt), "HY010");
+    describe({SQL_INTEGER, SQL_VARCHAR});
+    load({tarn_fake::i32_column({5}), tarn_fake::string_column({"x"})});
+    stmt->executed = 1;
+    EXPECT_EQ(get(1, SQL_C_SLONG, &v, 0, &ind), SQL_ERROR);   // before the first fetch
+    EXPECT_EQ(first_state(stmt), "24000");
+    ASSERT_EQ(fetch(), SQL_SUCCESS);
+
+    struct Case {
+        int column;
+        int type;
+        bool null_target;
+        SQLLEN length;
+        const char *state;
+    };
+    const Case cases[] = {
+        {1, 12345, false, 4, "HY003"},
+        {1, SQL_C_INTERVAL_YEAR, false, 4, "HYC00"},
+        {2, SQL_C_CHAR, false, -1, "HY090"},
+        {2, SQL_C_CHAR, true, 10, "HY009"},
+        {3, SQL_C_SLONG, false, 4, "07009"},
+        {0, SQL_C_VARBOOKMARK, false, 4, "07009"},   // bookmarks are off
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(get(c.column, c.type, c.null_target ? nullptr : &v, c.length, &ind), SQL_ERROR) << c.state;
+        EXPECT_EQ(first_state(stmt), c.state);
+    }
+    stmt->attrs.use_bookmarks = SQL_UB_VARIABLE;
+    EXPECT_EQ(get(0, SQL_C_SLONG, &v, 4, &ind), SQL_ERROR);
+    EXPECT_EQ(first_state(stmt), "HY003");
+    char bm[8];
+    EXPECT_EQ(get(0, SQL_C_VARBOOKMARK, bm, sizeof bm, &ind), SQL_SUCCESS) << first_message(stmt);
+    // A length-only call with no buffer is allowed.
+    EXPECT_TRUE(SQL_SUCCEEDED(get(2, SQL_C_CHAR, nullptr, 0, &ind))) << first_message(stmt);
+    EXPECT_EQ(ind, 1);
+    EXPECT_EQ(get(1, SQL_C_SLONG, &v, 0, &ind), SQL_SUCCESS);
+    EXPECT_EQ(v, 5);
+}
+
+}  // namespace
