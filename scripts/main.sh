@@ -9,7 +9,7 @@ cd "$ROOT"
 
 "$ROOT/scripts/install-deps.sh"
 "$ROOT/scripts/venv.sh"
-"$ROOT/scripts/build.sh" build
+TARN_BUILD_TARGETS="tarndrv" "$ROOT/scripts/build.sh" build
 
 if [ -n "${TARN_SERVER:-}" ]; then
     SERVER="$TARN_SERVER"; PORT="${TARN_PORT:-10000}"; AUTH="${TARN_AUTH:-NONE}"
@@ -28,5 +28,5 @@ conn = pyodbc.connect("DSN=tarn", autocommit=True)
 print("connected to", conn.getinfo(pyodbc.SQL_DBMS_NAME), conn.getinfo(pyodbc.SQL_DBMS_VER))
 conn.close()
 PY
-QUERY="${TARN_QUERY:-SELECT 'hello from spark' AS greeting, version() AS spark_version, 6 * 7 AS answer}"
+QUERY="${TARN_QUERY:-SELECT CAST('hello from spark' AS VARCHAR(20)) AS greeting, CAST(version() AS VARCHAR(50)) AS spark_version, 6 * 7 AS answer, current_date() AS today}"
 echo "$QUERY" | isql -b -v tarn
