@@ -3,6 +3,8 @@
 // exports.  Every integer answer is read with guard bytes around it, so a
 // getter that stores more (or fewer) bytes than it should is caught.
 #include <gtest/gtest.h>
+
+#include "tarn_core_support.h"
 #include <sql.h>
 #include <sqlext.h>
 
@@ -21,22 +23,14 @@
 
 namespace {
 
+using tarn_test::message;
+using tarn_test::states;
+using tarn_test::text_of;
+
 SQLPOINTER as_value(uint64_t v) { return (SQLPOINTER)(uintptr_t)v; }
 
-std::string text_of(const SpkString *s) {
-    char *t = spk_str_to_utf8(s);
-    std::string out = t ? t : "";
-    free(t);
-    return out;
-}
 
-std::vector<std::string> states(const void *h) {
-    std::vector<std::string> out;
-    for (int i = 1; i <= spk_error_count(h); i++) out.push_back(text_of(spk_error_record(h, i)->sqlstate));
-    return out;
-}
 
-std::string message(const void *h, int n) { return text_of(spk_error_record(h, n)->message); }
 
 bool ends_with(const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;

@@ -3,6 +3,8 @@
 // reads and writes, describe on demand, and the exports through the frame.
 #include <gtest/gtest.h>
 
+#include "tarn_core_support.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,42 +21,17 @@
 
 namespace {
 
+using tarn_test::first_message;
+using tarn_test::first_state;
+using tarn_test::states;
+std::string text_of(const SpkString *s) { return tarn_test::text_of(s, "<none>"); }
+
 constexpr unsigned char kGuard = 0xA5;
 constexpr size_t kGuardLen = 8;
 
-std::vector<std::string> states(const void *h) {
-    std::vector<std::string> out;
-    for (int i = 1;; i++) {
-        const SpkError *e = spk_error_record(h, i);
-        if (!e) break;
-        char *s = spk_str_to_latin1(e->sqlstate);
-        out.push_back(s ? s : "");
-        free(s);
-    }
-    return out;
-}
 
-std::string first_state(const void *h) {
-    auto s = states(h);
-    return s.empty() ? "" : s[0];
-}
 
-std::string first_message(const void *h) {
-    const SpkError *e = spk_error_record(h, 1);
-    if (!e) return "";
-    char *s = spk_str_to_utf8(e->message);
-    std::string out = s ? s : "";
-    free(s);
-    return out;
-}
 
-std::string text_of(const SpkString *s) {
-    if (!s) return "<none>";
-    char *u = spk_str_to_utf8(s);
-    std::string out = u ? u : "";
-    free(u);
-    return out;
-}
 
 std::u16string wide(const char16_t *s) { return std::u16string(s); }
 

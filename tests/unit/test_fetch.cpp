@@ -6,6 +6,8 @@
 // SQLGetData.
 #include <gtest/gtest.h>
 
+#include "tarn_core_support.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -26,31 +28,12 @@
 
 namespace {
 
-std::vector<std::string> states(const void *h) {
-    std::vector<std::string> out;
-    for (int i = 1;; i++) {
-        const SpkError *e = spk_error_record(h, i);
-        if (!e) break;
-        char *s = spk_str_to_latin1(e->sqlstate);
-        out.push_back(s ? s : "");
-        free(s);
-    }
-    return out;
-}
+using tarn_test::first_message;
+using tarn_test::first_state;
+using tarn_test::states;
 
-std::string first_state(const void *h) {
-    auto s = states(h);
-    return s.empty() ? "" : s[0];
-}
 
-std::string first_message(const void *h) {
-    const SpkError *e = spk_error_record(h, 1);
-    if (!e) return "";
-    char *s = spk_str_to_utf8(e->message);
-    std::string out = s ? s : "";
-    free(s);
-    return out;
-}
+
 
 class FetchUnit : public ::testing::Test {
   protected:

@@ -5,6 +5,8 @@
 // Also the name -> SQL_API_ mapping behind SQLGetFunctions.
 #include <gtest/gtest.h>
 
+#include "tarn_core_support.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -476,13 +478,7 @@ TEST_F(Info, TracedAnswers) {
 // ---------------------------------------------------------------------------
 // Server name, DBMS name and DBMS version: asked from the server
 
-std::string first_message(void *h) {
-    if (spk_error_count(h) < 1) return "";
-    char *s = spk_str_to_utf8(spk_error_record(h, 1)->message);
-    std::string m = s;
-    free(s);
-    return m;
-}
+using tarn_test::first_message;
 
 TEST_F(Info, ServerAnswersNeedAConnection) {
     for (unsigned t : {SQL_SERVER_NAME, SQL_DBMS_NAME, SQL_DBMS_VER}) {
