@@ -22,7 +22,10 @@ namespace {
 // ---------------------------------------------------------------------------
 // Raw field access
 
-uint64_t load_field(const void *base, int offset, int width) {
+// `size` is the size of the struct at `base`: a field outside it (a table
+// row without one) reads as 0 and is never written.
+uint64_t load_field(const void *base, size_t size, int offset, int width) {
+    if (offset < 0 || (size_t)offset + (width == 4 ? 4 : 8) > size) return 0;
     const char *p = static_cast<const char *>(base) + offset;
     if (width == 4) {
         uint32_t v;
@@ -34,7 +37,8 @@ uint64_t load_field(const void *base, int offset, int width) {
     return v;
 }
 
-void store_field(void *base, int offset, int width, uint64_t value) {
+void store_field(void *base, size_t size, int offset, int width, uint64_t value) {
+    if (offset < 0 || (size_t)offset + (width == 4 ? 4 : 8) > size) return;
     char *p = static_cast<char *>(base) + offset;
     if (width == 4) {
         uint32_t v = (uint32_t)value;
@@ -216,7 +220,7 @@ SQLRETURN set_conn_value(SpkConnection *conn, const ConnAttr *a, uint64_t v, con
         // pending work to commit here.
         SPK_LOG(conn, LOG_DETAIL, "%s: autocommit switched on, nothing pending to commit", fn);
     }
-    store_field(&conn->attrs, a->offset, a->field_width, v);
+    store_field(&conn->attrs, sizeof conn->attrs, a->offset, a->field_width, v);
     SPK_LOG(conn, LOG_DETAIL, "%s: setting %s to %l", fn, a->name, (long long)v);
     return SQL_SUCCESS;
 }
@@ -351,7 +355,7 @@ void set_desc_header(SpkDescriptor *d, DescHeader h, uint64_t v) {
 
 uint64_t read_stmt_value(const SpkStatement *stmt, const StmtAttr *a) {
     switch (a->where) {
-    case SW_FIELD: return load_field(&stmt->attrs, a->offset, a->width);
+    case SW_FIELD: return load_field(&stmt->attrs, sizeof stmt->attrs, a->offset, a->width);
     case SW_DESC: return desc_header(current_desc(stmt, a->desc), a->header);
     case SW_DESC_HANDLE: return (uintptr_t)current_desc(stmt, a->desc);
     case SW_ROW_NUMBER: return (uint64_t)stmt->row_number;
@@ -362,7 +366,7 @@ uint64_t read_stmt_value(const SpkStatement *stmt, const StmtAttr *a) {
 
 void write_stmt_value(SpkStatement *stmt, const StmtAttr *a, uint64_t v) {
     if (a->where == SW_FIELD)
-        store_field(&stmt->attrs, a->offset, a->width, v);
+        store_field(&stmt->attrs, sizeof stmt->attrs, a->offset, a->width, v);
     else if (a->where == SW_DESC) {
         SpkDescriptor *d = current_desc(stmt, a->desc);
         if (d) set_desc_header(d, a->header, v);
@@ -556,7 +560,7 @@ SQLRETURN spk_get_connect_attr(SpkConnection *conn, const char *fn, int wide, SQ
         if (string_length && rc != SQL_ERROR) *string_length = (SQLINTEGER)length;
         return rc;
     }
-    case CG_INT: answer = load_field(&conn->attrs, a->offset, a->field_width); break;
+    case CG_INT: answer = load_field(&conn->attrs, sizeof conn->attrs, a->offset, a->field_width); break;
     case CG_ZERO: answer = 0; break;
     case CG_DEAD: answer = conn->connected ? SQL_CD_FALSE : SQL_CD_TRUE; break;
     }
@@ -603,7 +607,7 @@ SQLRETURN spk_get_connect_option(SpkConnection *conn, SQLUSMALLINT option, SQLPO
         if (value) *static_cast<char *>(value) = 0;
         return SQL_SUCCESS;
     case O2G_INT: {
-        uint64_t answer = load_field(&conn->attrs, a->offset, a->field_width);
+        uint64_t answer = load_field(&conn->attrs, sizeof conn->attrs, a->offset, a->field_width);
         put_int(value, a->o2_width, answer);
         SPK_LOG(conn, LOG_DETAIL, "SQLGetConnectOption: returning %s as %l", a->name, (long long)answer);
         return SQL_SUCCESS;
@@ -617,7 +621,7 @@ void spk_conn_attrs_reset(SpkConnection *conn) {
     spk_conn_attrs_init(&initial);
     for (const ConnAttr &a : CONN_ATTRS) {
         if (a.reset && a.offset >= 0)
-            store_field(&conn->attrs, a.offset, a.field_width, load_field(&initial, a.offset, a.field_width));
+            store_field(&conn->attrs, sizeof conn->attrs, a.offset, a.field_width, load_field(&initial, sizeof initial, a.offset, a.field_width));
     }
     conn->encrypt = 0;
     conn->trust_server_certificate = 0;
