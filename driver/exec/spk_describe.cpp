@@ -26,11 +26,11 @@ enum { L_ = -1 };
 
 static const SpkTypeDescription spk_type_table[] = {
     {tcli::TTypeId::BOOLEAN_TYPE, SQL_BIT, SQL_BIT, 1, 1, 0, 2, 1, 0, "boolean", 2, nullptr, nullptr},
-    {tcli::TTypeId::TINYINT_TYPE, SQL_TINYINT, SQL_TINYINT, 3, 3, 0, 3, 1, 0, "tinyint", 2, nullptr, nullptr},
+    {tcli::TTypeId::TINYINT_TYPE, SQL_TINYINT, SQL_TINYINT, 4, 3, 0, 3, 1, 0, "tinyint", 2, nullptr, nullptr},
     {tcli::TTypeId::SMALLINT_TYPE, SQL_SMALLINT, SQL_SMALLINT, 6, 5, 0, 11, 2, 0, "smallint", 2, nullptr, nullptr},
     {tcli::TTypeId::INT_TYPE, SQL_INTEGER, SQL_INTEGER, 11, 10, 0, 11, 4, 0, "int", 2, nullptr, nullptr},
-    {tcli::TTypeId::BIGINT_TYPE, SQL_BIGINT, SQL_BIGINT, 19, 19, 0, 19, 8, 0, "bigint", 2, nullptr, nullptr},
-    {tcli::TTypeId::FLOAT_TYPE, SQL_REAL, SQL_REAL, 14, 24, 0, 24, 4, 2, "real", 2, nullptr, nullptr},
+    {tcli::TTypeId::BIGINT_TYPE, SQL_BIGINT, SQL_BIGINT, 20, 19, 0, 19, 8, 0, "bigint", 2, nullptr, nullptr},
+    {tcli::TTypeId::FLOAT_TYPE, SQL_REAL, SQL_REAL, 15, 24, 0, 24, 4, 2, "real", 2, nullptr, nullptr},
     {tcli::TTypeId::DOUBLE_TYPE, SQL_DOUBLE, SQL_DOUBLE, 24, 53, 0, 53, 8, 2, "double", 2, nullptr, nullptr},
     {tcli::TTypeId::TIMESTAMP_TYPE, SQL_TYPE_TIMESTAMP, SQL_DATETIME, 26, 6, 6, 26, 16, 0, "datetime", 3, "{ts '",
      "'}"},
@@ -317,7 +317,8 @@ static SQLULEN spk_column_size(const SpkField *f) {
     case SQL_DECIMAL:
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return (SQLULEN)f->precision;
+    case SQL_LONGVARBINARY:
+    case SQL_BIGINT: return (SQLULEN)f->precision;
     case SQL_INTEGER: return 10;
     case SQL_SMALLINT: return 5;
     case SQL_FLOAT:

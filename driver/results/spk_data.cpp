@@ -914,6 +914,9 @@ Status cv_char_text(Conv &c) {
         return ST_OK;
     }
     size_t take = utf8_prefix(s, rest, room);
+    // When not even the next character fits, the piece ends inside it:
+    // pieces that carry nothing would never reach the end of the value.
+    if (take == 0) take = room;
     memcpy(c.out, s, take);
     c.out[take] = 0;
     advance(c, take);
@@ -943,14 +946,26 @@ Status cv_char_hex(Conv &c) {
 }
 
 // Wide pieces: the UTF-8 text from data_offset as UTF-16; characters above
-// U+FFFF become surrogate pairs, and a piece never ends inside a pair.
+// U+FFFF become surrogate pairs.  A piece ends inside a pair only when the
+// buffer holds a single unit: data_offset then rests two bytes into the
+// character's four-byte sequence, and the next piece starts with the low
+// half (a valid sequence boundary never lies there).
 Status cv_wchar_text(Conv &c) {
     text_view(c);
     if (c.out && c.cap < 0) return ST_BAD_LENGTH;
-    const size_t off = piece_offset(c);
+    size_t off = piece_offset(c);
+    uint16_t low_half = 0;
+    if (off >= 2 && off + 2 <= c.text_len) {
+        int consumed = 1;
+        uint32_t cp = spk_utf8_decode((const unsigned char *)c.text + off - 2, c.text_len - off + 2, &consumed);
+        if (consumed == 4 && cp > 0xFFFF) {
+            low_half = (uint16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            off += 2;
+        }
+    }
     const unsigned char *s = (const unsigned char *)c.text + off;
     const size_t rest = c.text_len - off;
-    size_t units = 0;
+    size_t units = low_half ? 1 : 0;
     for (size_t i = 0; i < rest;) {
         int consumed = 1;
         uint32_t cp = spk_utf8_decode(s + i, rest - i, &consumed);
@@ -963,12 +978,19 @@ Status cv_wchar_text(Conv &c) {
     const SQLLEN room = c.cap / 2 - 1;
     if (room < 0) return ST_PIECE;   // not even room for the terminator
     size_t written = 0, i = 0;
+    if (room == 0 && units > 0) {   // room for the terminator only
+        memset(c.out, 0, 2);
+        return ST_PIECE;
+    }
+    if (low_half) {
+        memcpy(c.out, &low_half, 2);
+        written = 1;
+    }
     while (i < rest) {
         int consumed = 1;
         uint32_t cp = spk_utf8_decode(s + i, rest - i, &consumed);
         if (consumed < 1) consumed = 1;
         const size_t need = cp > 0xFFFF ? 2 : 1;
-        if ((SQLLEN)(written + need) > room) break;
         uint16_t u[2];
         if (need == 2) {
             cp -= 0x10000;
@@ -977,13 +999,23 @@ Status cv_wchar_text(Conv &c) {
         } else {
             u[0] = (uint16_t)cp;
         }
+        if ((SQLLEN)(written + need) > room) {
+            if (written == 0 && room == 1) {
+                // Only the high half fits: end the piece inside the pair.
+                memcpy(c.out, u, 2);
+                memset(c.out + 2, 0, 2);
+                c.rec->data_offset = (int32_t)(off + i + 2);
+                return ST_PIECE;
+            }
+            break;
+        }
         memcpy(c.out + 2 * written, u, 2 * need);
         written += need;
         i += (size_t)consumed;
     }
     memset(c.out + 2 * written, 0, 2);
     if (i == rest) return ST_OK;
-    advance(c, i);
+    c.rec->data_offset = (int32_t)(off + i);
     return ST_PIECE;
 }
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -143,24 +142,26 @@ class SparkFetch : public ::testing::Test {
             "CREATE DATABASE IF NOT EXISTS tarn_fetch",
             "DROP TABLE IF EXISTS tarn_fetch.all_types",
             "CREATE TABLE tarn_fetch.all_types (id INT, c_bool BOOLEAN, c_tiny TINYINT, c_small SMALLINT, "
-            "c_int INT, c_big BIGINT, c_float FLOAT, c_double DOUBLE, c_dec DECIMAL(18,4), c_str STRING, "
-            "c_char CHAR(5), c_varchar VARCHAR(20), c_date DATE, c_ts TIMESTAMP, c_ts_ntz TIMESTAMP_NTZ, "
+            "c_int INT, c_big BIGINT, c_float FLOAT, c_double DOUBLE, c_dec DECIMAL(18,4), c_dec38 DECIMAL(38,10), "
+            "c_str STRING, c_char CHAR(5), c_varchar VARCHAR(20), c_date DATE, c_ts TIMESTAMP, c_ts_ntz TIMESTAMP_NTZ, "
             "c_bin BINARY, c_arr ARRAY<INT>, c_map MAP<STRING,INT>, c_struct STRUCT<a:INT,b:STRING>, "
             "c_ym INTERVAL YEAR TO MONTH, c_dt INTERVAL DAY TO SECOND) USING parquet",
             "INSERT INTO tarn_fetch.all_types VALUES "
             "(1, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-            "NULL, NULL, NULL, NULL), "
-            "(2, true, 1, 2, 3, 4, CAST(1.5 AS FLOAT), 2.25D, 12345.6789, 'hello', 'abc', 'varchar', "
+            "NULL, NULL, NULL, NULL, NULL), "
+            "(2, true, 1, 2, 3, 4, CAST(1.5 AS FLOAT), 2.25D, 12345.6789, 1.5, 'hello', 'abc', 'varchar', "
             "DATE'2024-02-29', TIMESTAMP'2024-01-02 03:04:05.5', TIMESTAMP_NTZ'2024-01-02 03:04:05.000001', "
             "X'00AB10FF', array(1, 2, 3), map('a', 1, 'b', NULL), named_struct('a', 1, 'b', 'x'), "
             "INTERVAL '1-2' YEAR TO MONTH, INTERVAL '1 02:03:04.5' DAY TO SECOND), "
             "(3, false, 127, 32767, 2147483647, 9223372036854775807, CAST(3.4028235E38 AS FLOAT), "
-            "1.7976931348623157E308D, 99999999999999.9999, 'Ünïcödé € 😀 日本', 'é😀', '日本語テキスト', "
+            "1.7976931348623157E308D, 99999999999999.9999, "
+            "CAST('-9999999999999999999999999999.9999999999' AS DECIMAL(38,10)), 'Ünïcödé € 😀 日本', 'é😀', "
+            "'日本語テキスト', "
             "DATE'9999-12-31', TIMESTAMP'9999-12-31 23:59:59.999999', TIMESTAMP_NTZ'9999-12-31 23:59:59.999999', "
             "X'', array(), map(), named_struct('a', NULL, 'b', 'ü😀'), INTERVAL '178956970-7' YEAR TO MONTH, "
             "INTERVAL '106751991 04:00:54.775807' DAY TO SECOND), "
             "(4, false, -128, -32768, -2147483648, -9223372036854775807L - 1, CAST(-0.1 AS FLOAT), -2.5E-10D, "
-            "-0.0001, '', '', '', DATE'0001-01-01', TIMESTAMP'0001-01-01 00:00:00', "
+            "-0.0001, 0, '', '', '', DATE'0001-01-01', TIMESTAMP'0001-01-01 00:00:00', "
             "TIMESTAMP_NTZ'0001-01-01 00:00:00.000001', X'FF', array(NULL), map('k', -1), "
             "named_struct('a', -1, 'b', ''), -INTERVAL '1-2' YEAR TO MONTH, "
             "-INTERVAL '0 00:00:00.000001' DAY TO SECOND)",
@@ -229,6 +230,7 @@ const TypeCase kTypes[] = {
     {"c_float", "CAST(%s AS STRING)", K_FLOAT, SQL_C_FLOAT, SQL_C_FLOAT},
     {"c_double", "CAST(%s AS STRING)", K_DOUBLE, SQL_C_DOUBLE, SQL_C_DOUBLE},
     {"c_dec", "CAST(%s AS STRING)", K_NUMERIC, SQL_C_NUMERIC, SQL_C_CHAR},
+    {"c_dec38", "CAST(%s AS STRING)", K_NUMERIC, SQL_C_NUMERIC, SQL_C_CHAR},
     {"c_str", "%s", K_TEXT, SQL_C_CHAR, SQL_C_CHAR},
     {"c_char", "CAST(%s AS STRING)", K_TEXT, SQL_C_CHAR, SQL_C_CHAR},
     {"c_varchar", "CAST(%s AS STRING)", K_TEXT, SQL_C_CHAR, SQL_C_CHAR},
@@ -429,7 +431,7 @@ TEST_F(SparkFetch, ExactDoublesAreBitIdentical) {
         bool single;         // a FLOAT column: read as SQL_C_FLOAT
         double value;        // the double (or the float, widened)
         const char *text;    // the driver's SQL_C_CHAR text
-        bool spark_same;     // Spark's CAST(... AS STRING) is the same text
+        bool spark_same;     // Spark's CAST(... AS STRING) is the same text (Java 17's may be longer)
     } cases[] = {
         {"CAST(0.1 AS DOUBLE)", false, 0.1, "0.1", true},
         {"1D / 3", false, 1.0 / 3, "0.3333333333333333", true},
@@ -490,8 +492,6 @@ TEST_F(SparkFetch, ExactDoublesAreBitIdentical) {
         EXPECT_EQ(c.text, t) << where;
         if (c.spark_same) {
             EXPECT_EQ(s, t) << where;
-        } else {
-            EXPECT_NE(s, t) << where << ": Spark's text is now the shortest; move the case up";
         }
     }
 }
@@ -645,70 +645,93 @@ TEST_F(SparkFetch, MaxRowsIsHonoured) {
     }
 }
 
-TEST_F(SparkFetch, LongTextReassemblesFromPieces) {
-    std::string unit = "abc€😀";
+// The value of column `col` read with SQLGetData in pieces of `cap` bytes;
+// each piece's indicator is the length still to come, and every piece but
+// the last one carries data (so the number of calls is bounded).
+void read_in_pieces(SQLHSTMT stmt, int col, SQLSMALLINT c_type, SQLLEN cap, const std::string &full) {
+    const std::string where = "type " + std::to_string(c_type) + " buffer " + std::to_string(cap);
+    const size_t unit_size = c_type == SQL_C_WCHAR ? 2 : 1;
+    const size_t term = c_type == SQL_C_BINARY ? 0 : unit_size;
+    std::string got;
+    bool done = false;
+    for (size_t call = 0; call <= full.size() + 1 && !done; call++) {
+        std::vector<unsigned char> buf((size_t)cap + 16, kGuard);
+        SQLLEN ind = -12345;
+        SQLRETURN rc = SQLGetData(stmt, (SQLUSMALLINT)col, c_type, buf.data(), cap, &ind);
+        std::string d = tarn_test::diag_text(SQL_HANDLE_STMT, stmt);
+        ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << where << " call " << call << d;
+        ASSERT_EQ((SQLLEN)(full.size() - got.size()), ind) << where << " call " << call;
+        for (size_t i = (size_t)cap; i < buf.size(); i++) ASSERT_EQ(kGuard, buf[i]) << where << ": written past";
+        size_t piece = 0;
+        if (rc == SQL_SUCCESS) {
+            piece = (size_t)ind;
+            done = true;
+        } else if (c_type == SQL_C_BINARY) {
+            piece = (size_t)cap;
+        } else {
+            EXPECT_EQ(0u, d.find("01004")) << where << d;
+            auto zero = [&](size_t at) {
+                return std::all_of(&buf[at], &buf[at + unit_size], [](int b) { return !b; });
+            };
+            while (piece + term < (size_t)cap && !zero(piece)) piece += unit_size;
+            ASSERT_GT(piece, 0u) << where << " call " << call << ": a piece without data, the read makes no progress";
+        }
+        ASSERT_LE(piece + term, (size_t)cap) << where;
+        for (size_t i = 0; i < term; i++) ASSERT_EQ(0, buf[piece + i]) << where << ": no terminator";
+        got.append((const char *)buf.data(), piece);
+    }
+    ASSERT_TRUE(done) << where << ": never finished";
+    EXPECT_TRUE(got == full) << where << ": reassembled " << got.size() << " bytes of " << full.size();
+    unsigned char b;
+    SQLLEN ind;
+    EXPECT_EQ(SQL_NO_DATA, SQLGetData(stmt, (SQLUSMALLINT)col, c_type, &b, sizeof b, &ind)) << where;
+}
+
+struct PieceCase {
+    SQLSMALLINT c_type;
+    SQLLEN cap;
+};
+
+// Reads repeat('abc€😀', 2000) (20000 bytes of UTF-8, 12000 UTF-16 units)
+// once per case.
+void read_long_text(SQLHSTMT stmt, const std::vector<PieceCase> &cases) {
+    const std::string unit = "abc€😀";
     std::string whole;
     for (int i = 0; i < 2000; i++) whole += unit;
     const std::u16string wide = utf16(whole);
-    struct Case {
-        SQLSMALLINT c_type;
-        SQLLEN cap;
-    } cases[] = {
-        {SQL_C_CHAR, 2},   {SQL_C_CHAR, 3},     {SQL_C_CHAR, 101},   {SQL_C_CHAR, 30000},
-        {SQL_C_WCHAR, 4},  {SQL_C_WCHAR, 6},    {SQL_C_WCHAR, 202},  {SQL_C_WCHAR, 30000},
-        {SQL_C_BINARY, 7}, {SQL_C_BINARY, 4096},
-    };
     std::string sql = "SELECT ";
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++)
-        sql += std::string(i ? ", " : "") + "repeat('" + unit + "', 2000)";
-    ASSERT_EQ(SQL_SUCCESS, exec(sql)) << diag();
-    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diag();
+    for (size_t i = 0; i < cases.size(); i++) sql += std::string(i ? ", " : "") + "repeat('" + unit + "', 2000)";
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, (SQLCHAR *)sql.c_str(), SQL_NTS))
+        << tarn_test::diag_text(SQL_HANDLE_STMT, stmt);
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << tarn_test::diag_text(SQL_HANDLE_STMT, stmt);
     int col = 0;
-    for (const Case &c : cases) {
-        col++;
-        const std::string where = "type " + std::to_string(c.c_type) + " buffer " + std::to_string(c.cap);
-        const size_t unit_size = c.c_type == SQL_C_WCHAR ? 2 : 1;
-        const size_t term = c.c_type == SQL_C_BINARY ? 0 : unit_size;
-        const std::string full = c.c_type == SQL_C_WCHAR ? std::string((const char *)wide.data(), 2 * wide.size())
-                                                         : whole;
-        std::string got;
-        bool done = false;
-        // Every piece but the last carries something, so the number of
-        // calls is bounded by the length.
-        for (size_t call = 0; call <= full.size() + 1 && !done; call++) {
-            std::vector<unsigned char> buf((size_t)c.cap + 16, kGuard);
-            SQLLEN ind = -12345;
-            SQLRETURN rc = SQLGetData(stmt, (SQLUSMALLINT)col, c.c_type, buf.data(), c.cap, &ind);
-            ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << where << " call " << call << diag();
-            ASSERT_EQ((SQLLEN)(full.size() - got.size()), ind) << where << " call " << call;
-            for (size_t i = (size_t)c.cap; i < buf.size(); i++)
-                ASSERT_EQ(kGuard, buf[i]) << where << ": written past the buffer";
-            size_t piece;
-            if (rc == SQL_SUCCESS) {
-                piece = (size_t)ind;
-                done = true;
-            } else {
-                EXPECT_EQ(0u, diag().find("01004")) << where;
-                // The piece is what precedes the terminator.
-                piece = 0;
-                while (piece + unit_size <= (size_t)c.cap - term &&
-                       !(term && std::all_of(&buf[piece], &buf[piece + unit_size], [](unsigned char b) {
-                           return b == 0;
-                       })))
-                    piece += unit_size;
-                if (c.c_type == SQL_C_BINARY) piece = (size_t)c.cap;
-                ASSERT_GT(piece, 0u) << where << " call " << call << ": a piece without data (no progress)";
-            }
-            ASSERT_LE(piece + term, (size_t)c.cap) << where;
-            for (size_t i = 0; i < term; i++) ASSERT_EQ(0, buf[piece + i]) << where << ": no terminator";
-            got.append((const char *)buf.data(), piece);
-        }
-        ASSERT_TRUE(done) << where << ": never finished";
-        EXPECT_TRUE(got == full) << where << ": reassembled " << got.size() << " bytes of " << full.size();
-        unsigned char b;
-        SQLLEN ind;
-        EXPECT_EQ(SQL_NO_DATA, SQLGetData(stmt, (SQLUSMALLINT)col, c.c_type, &b, sizeof b, &ind)) << where;
+    for (const PieceCase &c : cases) {
+        const std::string full =
+            c.c_type == SQL_C_WCHAR ? std::string((const char *)wide.data(), 2 * wide.size()) : whole;
+        read_in_pieces(stmt, ++col, c.c_type, c.cap, full);
     }
+}
+
+TEST_F(SparkFetch, LongTextReassemblesFromPieces) {
+    read_long_text(stmt, {{SQL_C_CHAR, 5},
+                          {SQL_C_CHAR, 101},
+                          {SQL_C_CHAR, 30000},
+                          {SQL_C_WCHAR, 6},
+                          {SQL_C_WCHAR, 203},
+                          {SQL_C_WCHAR, 30000},
+                          {SQL_C_BINARY, 1},
+                          {SQL_C_BINARY, 7},
+                          {SQL_C_BINARY, 4096}});
+}
+
+// DRIVER FAULT (fails today): a buffer with room for less than the next
+// character -- one or two bytes before '€' (3 bytes) or three before '😀'
+// (4 bytes) for SQL_C_CHAR, a single UTF-16 unit before a surrogate pair for
+// SQL_C_WCHAR -- gets SQL_SUCCESS_WITH_INFO and 01004 with an empty piece,
+// the indicator unchanged, on every call: an application reading until
+// SQL_SUCCESS loops for ever.  Pieces must end inside the character then.
+TEST_F(SparkFetch, PiecesSmallerThanOneCharacterStillProgress) {
+    read_long_text(stmt, {{SQL_C_CHAR, 2}, {SQL_C_CHAR, 3}, {SQL_C_CHAR, 4}, {SQL_C_WCHAR, 4}, {SQL_C_WCHAR, 5}});
 }
 
 }  // namespace
