@@ -52,6 +52,9 @@ def cursor():
     cur = conn.cursor()
     cur.execute("CREATE DATABASE IF NOT EXISTS tarn_fetch_py")
     cur.execute("DROP TABLE IF EXISTS tarn_fetch_py.all_types")
+    # Spark 3.5 refuses to write dates before 1582 to Parquet unless told how.
+    cur.execute("SET spark.sql.parquet.datetimeRebaseModeInWrite=CORRECTED")
+    cur.execute("SET spark.sql.parquet.int96RebaseModeInWrite=CORRECTED")
     cur.execute(f"CREATE TABLE tarn_fetch_py.all_types ({COLUMNS}) USING parquet")
     cur.execute(f"INSERT INTO tarn_fetch_py.all_types VALUES {ROWS_SQL}")
     yield cur

@@ -139,6 +139,10 @@ class SparkFetch : public ::testing::Test {
         SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &s);
         // Row 1 is NULL in every column; rows 2-4 hold ordinary and edge values.
         const char *setup[] = {
+            // Spark 3.5 refuses to write dates before 1582 to Parquet unless
+            // told how to store them.
+            "SET spark.sql.parquet.datetimeRebaseModeInWrite=CORRECTED",
+            "SET spark.sql.parquet.int96RebaseModeInWrite=CORRECTED",
             "CREATE DATABASE IF NOT EXISTS tarn_fetch",
             "DROP TABLE IF EXISTS tarn_fetch.all_types",
             "CREATE TABLE tarn_fetch.all_types (id INT, c_bool BOOLEAN, c_tiny TINYINT, c_small SMALLINT, "
@@ -389,7 +393,15 @@ TEST_F(SparkFetch, EveryTypeConvertsAsSparkComputesIt) {
                 }
                 continue;
             }
-            const std::string want((const char *)ref.buf.data(), (size_t)ref.ind);
+            std::string want((const char *)ref.buf.data(), (size_t)ref.ind);
+            if (c.kind == K_NUMERIC && want.find('E') != std::string::npos) {
+                // Spark 3.5's CAST writes a zero decimal as "0E-10"; the value
+                // on the wire is plain ("0.0000000000"), and so is the driver's.
+                std::string got((const char *)ch.buf.data(), ch.ind > 0 ? (size_t)ch.ind : 0);
+                EXPECT_EQ(std::string::npos, got.find('E')) << where;
+                EXPECT_EQ(strtold(want.c_str(), nullptr), strtold(got.c_str(), nullptr)) << where;
+                want = got;
+            }
 
             // SQL_C_CHAR: Spark's text, terminated, nothing written past it.
             ASSERT_EQ(SQL_SUCCESS, ch.rc) << where << ch.diag;
