@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "spk_data.h"
 #include "spk_desc.h"
@@ -183,7 +184,10 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
         reach_end_of_data(stmt, op);
         return SQL_NO_DATA;
     }
-    op->row_set = std::move(rows);
+    // The generated types have no move assignment: swap instead of copying
+    // every value of the batch.
+    using std::swap;
+    swap(op->row_set, rows);
     op->has_row_set = true;
     op->active_rows = (int32_t)n;
     op->current_row = 0;
