@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tarn_test_support.h"
 
@@ -49,6 +50,53 @@ struct Connection {
                                 SQL_DRIVER_NOPROMPT);
     }
     std::string diag() const { return tarn_test::diag_text(SQL_HANDLE_DBC, dbc); }
+};
+
+// A suite whose tests share one connection to the SASL server, prepared once
+// by the statements `Derived::setup_statements()` lists; each test gets a
+// fresh statement handle.
+template <class Derived> class SharedSparkSuite : public ::testing::Test {
+  protected:
+    static inline tarn_test::PrivateOdbcConfig *config = nullptr;
+    static inline Connection *conn = nullptr;
+    static inline std::string setup_error;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+
+    static void SetUpTestSuite() {
+        int port = port_of("SASL");
+        if (!port) return;
+        config = new tarn_test::PrivateOdbcConfig;
+        conn = new Connection;
+        if (conn->connect(conn_str(port, "NONE")) != SQL_SUCCESS) {
+            setup_error = "connect: " + conn->diag();
+            return;
+        }
+        SQLHSTMT s;
+        SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &s);
+        for (const char *sql : Derived::setup_statements()) {
+            if (!SQL_SUCCEEDED(SQLExecDirect(s, (SQLCHAR *)sql, SQL_NTS))) {
+                setup_error = std::string(sql) + ": " + tarn_test::diag_text(SQL_HANDLE_STMT, s);
+                break;
+            }
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, s);
+    }
+    static void TearDownTestSuite() {
+        delete conn;
+        delete config;
+        conn = nullptr;
+        config = nullptr;
+    }
+    void SetUp() override {
+        if (!conn) GTEST_SKIP() << "no Spark server for mode SASL";
+        ASSERT_EQ("", setup_error);
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &stmt));
+    }
+    void TearDown() override {
+        if (stmt) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+    SQLRETURN exec(const std::string &sql) { return SQLExecDirect(stmt, (SQLCHAR *)sql.c_str(), SQL_NTS); }
+    std::string diag() { return tarn_test::diag_text(SQL_HANDLE_STMT, stmt); }
 };
 
 }  // namespace tarn_spark

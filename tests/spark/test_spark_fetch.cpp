@@ -119,26 +119,11 @@ Read get(SQLHSTMT stmt, int col, SQLSMALLINT c_type, size_t cap = 2048) {
     return r;
 }
 
-class SparkFetch : public ::testing::Test {
-  protected:
-    static tarn_test::PrivateOdbcConfig *config;
-    static Connection *conn;
-    static std::string setup_error;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-
-    static void SetUpTestSuite() {
-        int port = port_of("SASL");
-        if (!port) return;
-        config = new tarn_test::PrivateOdbcConfig;
-        conn = new Connection;
-        if (conn->connect(conn_str(port, "NONE")) != SQL_SUCCESS) {
-            setup_error = "connect: " + conn->diag();
-            return;
-        }
-        SQLHSTMT s;
-        SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &s);
+class SparkFetch : public SharedSparkSuite<SparkFetch> {
+  public:
+    static const std::vector<const char *> &setup_statements() {
         // Row 1 is NULL in every column; rows 2-4 hold ordinary and edge values.
-        const char *setup[] = {
+        static const std::vector<const char *> setup = {
             // Spark 3.5 refuses to write dates before 1582 to Parquet unless
             // told how to store them.
             "SET spark.sql.parquet.datetimeRebaseModeInWrite=CORRECTED",
@@ -170,38 +155,15 @@ class SparkFetch : public ::testing::Test {
             "named_struct('a', -1, 'b', ''), -INTERVAL '1-2' YEAR TO MONTH, "
             "-INTERVAL '0 00:00:00.000001' DAY TO SECOND)",
         };
-        for (const char *sql : setup) {
-            if (!SQL_SUCCEEDED(SQLExecDirect(s, (SQLCHAR *)sql, SQL_NTS))) {
-                setup_error = std::string(sql) + ": " + tarn_test::diag_text(SQL_HANDLE_STMT, s);
-                break;
-            }
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, s);
+        return setup;
     }
-    static void TearDownTestSuite() {
-        delete conn;
-        delete config;
-        conn = nullptr;
-        config = nullptr;
-    }
-    void SetUp() override {
-        if (!conn) GTEST_SKIP() << "no Spark server for mode SASL";
-        ASSERT_EQ("", setup_error);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &stmt));
-    }
-    void TearDown() override {
-        if (stmt) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    }
-    SQLRETURN exec(const std::string &sql) { return SQLExecDirect(stmt, (SQLCHAR *)sql.c_str(), SQL_NTS); }
-    std::string diag() { return tarn_test::diag_text(SQL_HANDLE_STMT, stmt); }
+
+  protected:
     void set_attr(SQLINTEGER attr, SQLULEN value) {
         ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, attr, (SQLPOINTER)value, 0)) << diag();
     }
 };
 
-tarn_test::PrivateOdbcConfig *SparkFetch::config = nullptr;
-Connection *SparkFetch::conn = nullptr;
-std::string SparkFetch::setup_error;
 
 // How the natural C type's value is derived from the reference text.
 enum Kind { K_INT, K_FLOAT, K_DOUBLE, K_NUMERIC, K_TEXT, K_DATE, K_TIMESTAMP, K_BINARY };

@@ -11,25 +11,10 @@ using namespace tarn_spark;
 
 namespace {
 
-class SparkStatements : public ::testing::Test {
-  protected:
-    static tarn_test::PrivateOdbcConfig *config;
-    static Connection *conn;
-    static std::string setup_error;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-
-    static void SetUpTestSuite() {
-        int port = port_of("SASL");
-        if (!port) return;
-        config = new tarn_test::PrivateOdbcConfig;
-        conn = new Connection;
-        if (conn->connect(conn_str(port, "NONE")) != SQL_SUCCESS) {
-            setup_error = "connect: " + conn->diag();
-            return;
-        }
-        SQLHSTMT s;
-        SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &s);
-        const char *setup[] = {
+class SparkStatements : public SharedSparkSuite<SparkStatements> {
+  public:
+    static const std::vector<const char *> &setup_statements() {
+        static const std::vector<const char *> setup = {
             "CREATE DATABASE IF NOT EXISTS tarn_stmt",
             "DROP TABLE IF EXISTS tarn_stmt.all_types",
             "CREATE TABLE tarn_stmt.all_types (c_bool BOOLEAN, c_tiny TINYINT, c_small SMALLINT, c_int INT, "
@@ -37,30 +22,10 @@ class SparkStatements : public ::testing::Test {
             "c_varchar VARCHAR(20), c_date DATE, c_ts TIMESTAMP, c_ts_ntz TIMESTAMP_NTZ, c_bin BINARY, "
             "c_arr ARRAY<INT>, c_map MAP<STRING,INT>, c_struct STRUCT<a:INT,b:STRING>) USING parquet",
         };
-        for (const char *sql : setup) {
-            if (!SQL_SUCCEEDED(SQLExecDirect(s, (SQLCHAR *)sql, SQL_NTS))) {
-                setup_error = std::string(sql) + ": " + tarn_test::diag_text(SQL_HANDLE_STMT, s);
-                break;
-            }
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, s);
+        return setup;
     }
-    static void TearDownTestSuite() {
-        delete conn;
-        delete config;
-        conn = nullptr;
-        config = nullptr;
-    }
-    void SetUp() override {
-        if (!conn) GTEST_SKIP() << "no Spark server for mode SASL";
-        ASSERT_EQ("", setup_error);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, conn->dbc, &stmt));
-    }
-    void TearDown() override {
-        if (stmt) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    }
-    SQLRETURN exec(const std::string &sql) { return SQLExecDirect(stmt, (SQLCHAR *)sql.c_str(), SQL_NTS); }
-    std::string diag() { return tarn_test::diag_text(SQL_HANDLE_STMT, stmt); }
+
+  protected:
     SQLSMALLINT cols() {
         SQLSMALLINT n = -1;
         EXPECT_EQ(SQL_SUCCESS, SQLNumResultCols(stmt, &n));
@@ -68,9 +33,6 @@ class SparkStatements : public ::testing::Test {
     }
 };
 
-tarn_test::PrivateOdbcConfig *SparkStatements::config = nullptr;
-Connection *SparkStatements::conn = nullptr;
-std::string SparkStatements::setup_error;
 
 TEST_F(SparkStatements, RowReturningKindsLeaveADescribedCursor) {
     struct Case {
