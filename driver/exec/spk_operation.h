@@ -1,20 +1,23 @@
 // A statement's server operation and the row set being read from it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "TCLIService_types.h"
 #include "spk_handles.h"
 
 struct SpkOperation {
-    bool has_op;                    // `handle` names an open server operation
+    // `handle` names an open server operation.  Written under the
+    // connection's transport lock; SQLCancel may clear it from another thread.
+    std::atomic<bool> has_op{false};
     tcli::TOperationHandle handle;
     tcli::TRowSet row_set;          // the last FetchResults batch
-    bool has_row_set;
-    int32_t active_rows;            // rows in `row_set`
-    int32_t current_row;            // 0-based row of `row_set` that is current
-    bool end_of_data;               // the server answered a fetch with no rows
-    int64_t rows_delivered;         // rows made current so far (for the row limit)
+    bool has_row_set = false;
+    int32_t active_rows = 0;        // rows in `row_set`
+    int32_t current_row = 0;        // 0-based row of `row_set` that is current
+    bool end_of_data = false;       // the server answered a fetch with no rows
+    int64_t rows_delivered = 0;     // rows made current so far (for the row limit)
 };
 
 // The statement's operation record, made on first use; null (HY001 posted)

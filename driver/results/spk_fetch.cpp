@@ -413,6 +413,13 @@ SQLRETURN spk_fetch_row(SpkStatement *stmt) {
         SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
         return post_no_cursor(stmt, "NULL op handle in fectch");
     }
+    if (op->has_row_set && !op->has_op) {
+        // SQLCancel closed the operation from another thread while this
+        // statement was reading it: the cursor is gone, and so are its rows.
+        spk_operation_release_rows(op);
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: cursor closed by SQLCancel");
+        return post_no_cursor(stmt, "the cursor was closed by SQLCancel");
+    }
     uint64_t limit = stmt->attrs.max_rows;
     if (limit > 0 && (uint64_t)op->rows_delivered >= limit) {
         SPK_LOG(stmt, LOG_DETAIL, "fetch_row: row limit %l reached", (long long)limit);

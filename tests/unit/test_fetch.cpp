@@ -71,6 +71,7 @@ class FetchUnit : public ::testing::Test {
         o->row_set = tcli::TRowSet();
         o->row_set.__set_columns(columns);
         o->has_row_set = true;
+        o->has_op = true;   // rows come from an open operation
         o->active_rows = columns.empty() ? 0 : (int32_t)tarn_fake::column_rows(columns[0]);
         o->current_row = -1;
         o->end_of_data = true;
@@ -542,8 +543,10 @@ TEST_F(FetchUnit, ColumnsBoundPastTheResultAreNeverWritten) {
     SQLLEN ind = 0, past_ind = -7;
     ASSERT_EQ(bind(1, SQL_C_SLONG, &v, 0, &ind), SQL_SUCCESS);
     stmt->executed = 0;   // bound before the statement was run
+    op()->has_op = false;
     ASSERT_EQ(bind(7, SQL_C_SLONG, &past, 0, &past_ind), SQL_SUCCESS);
     stmt->executed = 1;
+    op()->has_op = true;
     ASSERT_EQ(fetch(), SQL_SUCCESS);
     ASSERT_EQ(fetch(), SQL_SUCCESS);
     EXPECT_EQ(v, 6);
