@@ -170,6 +170,7 @@ struct SpkStatement : SpkHandle {
     int32_t re_prepare;
     int32_t collect_result;
     int32_t returns_rows;          // first keyword names a row-returning statement
+    int32_t describe_as_is;        // described by running it (SHOW, DESCRIBE...), not with LIMIT 0
     int32_t param_count;
     SpkMarker *markers;
     int32_t where_offset, group_offset, having_offset, order_offset, limit_offset;

@@ -10,20 +10,7 @@ SPK_API SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR *ServerNa
         SPK_ENTRY(conn, "SQLConnect: input_handle=%p, server_name = %q, user_name = %q, authentication = %q", conn,
                   ServerName, (int)NameLength1, UserName, (int)NameLength2, Authentication ? "***" : nullptr,
                   Authentication ? SQL_NTS : (int)NameLength3);
-        if ((ServerName && !spk_text_length_valid(NameLength1)) || (UserName && !spk_text_length_valid(NameLength2)) ||
-            (Authentication && !spk_text_length_valid(NameLength3)))
-            return spk_post_error(conn, "HY090", 0, nullptr);
-        SpkString *server = spk_str_from_utf8((const char *)ServerName, NameLength1);
-        SpkString *user = spk_str_from_utf8((const char *)UserName, NameLength2);
-        SpkString *auth = spk_str_from_utf8((const char *)Authentication, NameLength3);
-        SQLRETURN rc;
-        if ((ServerName && !server) || (UserName && !user) || (Authentication && !auth))
-            rc = spk_post_error(conn, "HY001", 0, nullptr);
-        else
-            rc = SQLConnectWide(conn, server, user, auth);
-        spk_str_free(server);
-        spk_str_free(user);
-        spk_str_free(auth);
-        return rc;
+        return spk_connect_text_args(conn, ServerName, NameLength1, UserName, NameLength2, Authentication,
+                                     NameLength3, 0);
     });
 }

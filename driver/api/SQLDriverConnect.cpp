@@ -10,7 +10,7 @@ SPK_API SQLRETURN SQL_API SQLDriverConnect(SQLHDBC ConnectionHandle, SQLHWND Win
                                            SQLSMALLINT *StringLength2Ptr, SQLUSMALLINT DriverCompletion) {
     return SPK_FRAME(ConnectionHandle, SPK_CONNECTION_HANDLE, SPK_FRAME_DEFAULT, "SQLDriverConnect", [&]() -> SQLRETURN {
         SpkConnection *conn = (SpkConnection *)ConnectionHandle;
-        bool length_ok = !InConnectionString || spk_text_length_valid(StringLength1);
+        bool length_ok = !InConnectionString || spk_text_length_ok(StringLength1);
         SpkString *in = length_ok ? spk_str_from_utf8((const char *)InConnectionString, StringLength1) : nullptr;
         if (conn->log_flags & LOG_ENTRY) {
             // Passwords and tokens are shown as ***.

@@ -20,5 +20,8 @@ SQLRETURN SQLDriverConnectWide(SpkConnection *conn, SQLHWND window, const SpkStr
                                SQLSMALLINT buffer_length, SQLSMALLINT *string_length, SQLUSMALLINT completion,
                                int ansi, const char *fn);
 
-// A length argument of an input text: SQL_NTS or not negative.
-inline bool spk_text_length_valid(long n) { return n >= 0 || n == SQL_NTS; }
+// SQLConnect(W)'s three texts converted (UTF-8 or UTF-16 by `wide`; a null
+// pointer is an absent argument), then SQLConnectWide.
+SQLRETURN spk_connect_text_args(SpkConnection *conn, const void *server_name, long server_length,
+                                const void *user_name, long user_length, const void *authentication,
+                                long authentication_length, int wide);

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "spk_attr.h"
+#include "spk_desc.h"
 #include "spk_err.h"
 #include "spk_log.h"
 #include "spk_platform.h"
@@ -189,25 +190,9 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
 // Freeing
 
 void spk_desc_unbind(SpkDescriptor *d) {
-    for (int i = 0; i < d->count; i++) spk_field_destroy(&d->records[i]);
-    free(d->records);
-    d->records = nullptr;
-    d->count = 0;
-    d->capacity = 0;
-    SpkField &b = d->bookmark_record;
-    b.data_ptr = nullptr;
-    b.indicator_ptr = nullptr;
-    b.octet_length_ptr = nullptr;
-    b.bound_c_type = 0;
-    spk_str_free(b.name);
-    spk_str_free(b.table_name);
-    spk_str_free(b.base_column_name);
-    spk_str_free(b.literal_prefix);
-    spk_str_free(b.literal_suffix);
-    spk_str_free(b.local_type_name);
-    spk_str_free(b.type_name);
-    b.name = b.table_name = b.base_column_name = b.literal_prefix = b.literal_suffix = nullptr;
-    b.local_type_name = b.type_name = nullptr;
+    spk_desc_shrink(d, 0);
+    spk_field_clear(&d->bookmark_record);
+    d->bookmark_record.bound_c_type = 0;
 }
 
 void spk_desc_free(SpkDescriptor *d, bool unlink) {

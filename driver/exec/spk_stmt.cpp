@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <strings.h>
 #include <new>
 #include <string>
 
@@ -37,10 +38,7 @@ void spk_operation_release_rows(SpkOperation *op) {
 }
 
 static void spk_stmt_free_markers(SpkStatement *stmt) {
-    SpkSqlScan scan;
-    spk_sql_scan_init(&scan);
-    scan.markers = stmt->markers;
-    spk_sql_scan_clear(&scan);
+    spk_markers_free(stmt->markers);
     stmt->markers = nullptr;
     stmt->param_count = 0;
 }
@@ -103,6 +101,16 @@ void spk_stmt_forget_columns(SpkStatement *stmt) {
     stmt->described = 0;
 }
 
+// Statements that return rows but do not take a LIMIT clause; they have no
+// side effects, so describing runs them as they are.  Decided on the verb
+// the scanner found.
+static bool spk_verb_runs_as_is(const char *verb) {
+    static const char *const words[] = {"show", "describe", "desc", "explain", "list"};
+    for (const char *w : words)
+        if (strcasecmp(verb, w) == 0) return true;
+    return false;
+}
+
 int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text) {
     SpkSqlScan scan;
     spk_sql_scan_init(&scan);
@@ -116,6 +124,7 @@ int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text) {
     stmt->param_count = scan.param_count;
     stmt->verb = scan.verb;
     stmt->returns_rows = scan.returns_rows;
+    stmt->describe_as_is = spk_verb_runs_as_is(scan.verb_text);
     stmt->where_offset = scan.where_offset;
     stmt->group_offset = scan.group_offset;
     stmt->having_offset = scan.having_offset;
@@ -225,23 +234,6 @@ int spk_execute_query(SpkStatement *stmt) {
     return rc;
 }
 
-// Statements that return rows but do not take a LIMIT clause; they have no
-// side effects, so describing runs them as they are.
-static bool spk_describe_runs_as_is(const SpkString *text) {
-    static const char *const words[] = {"show", "describe", "desc", "explain", "list"};
-    const spk_unit *u = spk_str_units(text);
-    int n = spk_str_length(text), i = 0;
-    while (i < n && (u[i] == ' ' || u[i] == '\t' || u[i] == '\r' || u[i] == '\n' || u[i] == 0xFEFF)) i++;
-    int start = i;
-    while (i < n && ((u[i] | 0x20) >= 'a' && (u[i] | 0x20) <= 'z')) i++;
-    int wl = i - start;
-    for (const char *w : words) {
-        int k = 0;
-        while (w[k] && k < wl && (char)(u[start + k] | 0x20) == w[k]) k++;
-        if (!w[k] && k == wl) return true;
-    }
-    return false;
-}
 
 int describe_stmt(SpkStatement *stmt) {
     SPK_LOG(stmt, LOG_ENTRY, "describe_stmt '%S'", stmt->processed_sql);
@@ -252,7 +244,7 @@ int describe_stmt(SpkStatement *stmt) {
     }
     SpkString *text = stmt->processed_sql;
     SpkString *describe = nullptr;
-    if (spk_describe_runs_as_is(text)) {
+    if (stmt->describe_as_is) {
         describe = spk_str_copy(text);
     } else if (stmt->markers) {
         SPK_LOG(stmt, LOG_DETAIL, "describe_stmt with parameters");
