@@ -5,7 +5,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config ccache
     libthrift-dev thrift-compiler libboost-dev
     unixodbc unixodbc-dev odbcinst
     libssl-dev libkrb5-dev libgtest-dev
