@@ -114,7 +114,7 @@ static bool spk_verb_runs_as_is(const char *verb) {
 int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text) {
     SpkSqlScan scan;
     spk_sql_scan_init(&scan);
-    SpkString *processed = spk_process_sql(stmt, text, &scan);
+    SpkString *processed = spk_process_sql(stmt, text, &scan, stmt->noscan == SQL_NOSCAN_ON);
     if (!processed) return -1;
     spk_str_free(stmt->processed_sql);
     stmt->processed_sql = processed;
