@@ -22,10 +22,8 @@ enum SpkInfoKind : uint8_t {
 struct SpkInfoEntry {
     uint16_t type;
     uint8_t kind;
-    uint32_t value;            // integer answer for ANSI callers
-    uint32_t wide_value;       // integer answer for wide callers
-    const char *text;          // text answer for ANSI callers
-    const char *wide_text;     // text answer for wide callers
+    uint32_t value;            // integer answer
+    const char *text;          // text answer (UTF-8)
 };
 
 // The entry of an info type, or null when the driver does not know it.
