@@ -9,6 +9,7 @@
 #include "spk_data.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -141,6 +142,7 @@ enum Status {
     ST_TRUNCATED,   // 01004: written truncated, the rest is dropped (fraction digits)
     ST_FRACTION,    // 01S07: fractional part lost
     ST_RANGE,       // 22003
+    ST_DT_RANGE,    // 22008: a date that the structure cannot hold
     ST_INVALID,     // 22018
     ST_REFUSED,     // 07006
     ST_NO_INDICATOR,// 22002
@@ -155,6 +157,7 @@ SQLRETURN report(void *handle, int column, Status s) {
     case ST_TRUNCATED: return spk_post_column_error(handle, "01004", 0, column, nullptr);
     case ST_FRACTION: return spk_post_column_error(handle, "01S07", 0, column, nullptr);
     case ST_RANGE: return spk_post_column_error(handle, "22003", 0, column, nullptr);
+    case ST_DT_RANGE: return spk_post_column_error(handle, "22008", 0, column, nullptr);
     case ST_INVALID: return spk_post_column_error(handle, "22018", 0, column, nullptr);
     case ST_REFUSED: return spk_post_column_error(handle, "07006", 0, column, nullptr);
     case ST_NO_INDICATOR: return spk_post_column_error(handle, "22002", 0, column, nullptr);
@@ -709,10 +712,17 @@ bool parse_datetime(const char *s, size_t n, DateTime *dt) {
     size_t i = 0;
     while (i < n && is_space(s[i])) i++;
     while (n > i && is_space(s[n - 1])) n--;
-    // A date starts with four digits and a '-'; a time with one or two and a ':'.
-    if (n - i >= 5 && is_digit(s[i]) && is_digit(s[i + 1]) && is_digit(s[i + 2]) && is_digit(s[i + 3]) &&
-        s[i + 4] == '-') {
-        if (!read_field(s, n, &i, 4, 4, &dt->year) || s[i] != '-') return false;
+    // A date starts with four or more year digits (Spark writes years past
+    // 9999 with '+' and years before 1 with '-') and a '-'; a time with one
+    // or two digits and a ':'.
+    size_t y = i + (i < n && (s[i] == '+' || s[i] == '-') ? 1 : 0);
+    size_t year_digits = 0;
+    while (y + year_digits < n && is_digit(s[y + year_digits])) year_digits++;
+    if (year_digits >= 4 && y + year_digits < n && s[y + year_digits] == '-') {
+        bool negative = s[i] == '-';
+        i = y;
+        if (!read_field(s, n, &i, 4, 9, &dt->year) || s[i] != '-') return false;
+        if (negative) dt->year = -dt->year;
         i++;
         if (!read_field(s, n, &i, 1, 2, &dt->month) || i >= n || s[i] != '-') return false;
         i++;
@@ -755,9 +765,13 @@ Status cv_datetime(Conv &c) {
     DateTime dt;
     Status s = value_datetime(c, &dt);
     if (s != ST_OK) return s;
-    // The date of a timestamp and the time of a timestamp drop the rest
-    // without a diagnostic; digits beyond nanoseconds are 01S07.
-    s = dt.fraction_lost && c.target == T_TIMESTAMP ? ST_FRACTION : ST_OK;
+    // A date keeps no time and a time keeps no fraction: dropping a non-zero
+    // one is 01S07, as are digits beyond nanoseconds.
+    bool dropped = dt.fraction_lost;
+    if (c.target == T_DATE) dropped = dt.has_time && (dt.hour || dt.minute || dt.second || dt.fraction);
+    if (c.target == T_TIME) dropped = dt.fraction != 0;
+    s = dropped ? ST_FRACTION : ST_OK;
+    if (c.target != T_TIME && (dt.year < SHRT_MIN || dt.year > SHRT_MAX)) return ST_DT_RANGE;
     if (c.target == T_DATE) {
         SQL_DATE_STRUCT d = {(SQLSMALLINT)dt.year, (SQLUSMALLINT)dt.month, (SQLUSMALLINT)dt.day};
         put_length(c, (SQLLEN)sizeof d);
@@ -795,7 +809,12 @@ Status datetime_text(Conv &c, char *out, size_t *len, size_t *keep) {
     if (s != ST_OK) return s;
     char *o = out;
     if (c.group == G_DATE || c.group == G_TIMESTAMP) {
-        o = put_digits(o, (unsigned)dt.year, 4);
+        // Years outside 0000-9999 as Spark writes them: -0044, +10000.
+        if (dt.year < 0 || dt.year > 9999) *o++ = dt.year < 0 ? '-' : '+';
+        unsigned year = (unsigned)(dt.year < 0 ? -dt.year : dt.year);
+        int width = 4;
+        for (unsigned x = year / 10000; x != 0; x /= 10) width++;
+        o = put_digits(o, year, width);
         *o++ = '-';
         o = put_digits(o, (unsigned)dt.month, 2);
         *o++ = '-';
