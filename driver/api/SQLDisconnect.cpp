@@ -6,6 +6,9 @@ SPK_API SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
     return SPK_FRAME(ConnectionHandle, SPK_CONNECTION_HANDLE, SPK_FRAME_DEFAULT, "SQLDisconnect", [&]() -> SQLRETURN {
         SpkConnection *conn = (SpkConnection *)ConnectionHandle;
         SPK_ENTRY(conn, "SQLDisconnect: connection_handle=%p", conn);
+        // Statements and descriptors go with the connection (their server
+        // operations are closed while the session still exists).
+        spk_conn_free_children(conn);
         if (conn->connected) {
             spk_disconnect(conn);
             conn->connected = 0;

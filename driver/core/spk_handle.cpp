@@ -233,7 +233,7 @@ void spk_stmt_free(SpkStatement *s, bool unlink) {
     free(s);
 }
 
-static void spk_conn_free_children(SpkConnection *conn) {
+void spk_conn_free_children(SpkConnection *conn) {
     // Statements first: they free their own implicit descriptors, which
     // are also in this list, so walk from the head each time.
     for (;;) {
