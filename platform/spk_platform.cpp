@@ -1,6 +1,7 @@
 #include "spk_platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -33,3 +34,11 @@ const char *spk_dl_error() {
 int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}
+
+FILE *spk_open_private_append(const char *path) {
+    int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE *f = fdopen(fd, "a+");
+    if (!f) close(fd);
+    return f;
+}
