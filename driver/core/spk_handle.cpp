@@ -253,7 +253,8 @@ void spk_conn_free_children(SpkConnection *conn) {
 void spk_settings_texts_free(SpkConnection *conn) {
     SpkString **texts[] = {&conn->dsn,     &conn->uid,           &conn->pwd,
                            &conn->server,  &conn->certificate_file, &conn->http_uri,
-                           &conn->gss_lib, &conn->krb_principle,  &conn->access_token};
+                           &conn->gss_lib, &conn->krb_principle,  &conn->access_token,
+                           &conn->database, &conn->driver};
     for (SpkString **t : texts) {
         spk_str_free(*t);
         *t = nullptr;
