@@ -17,6 +17,7 @@
 #include "core/spk_err.h"
 #include "core/spk_handle.h"
 #include "core/spk_log.h"
+#include "connect/spk_logon.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ enum ConnGet : uint8_t {
     CG_UNKNOWN,      // HY092 "unexpected attribute"
     CG_INT,          // the stored field
     CG_INTERNAL,     // HY000 "unexpected internal error ..."
-    CG_CATALOG,      // the current catalog: always empty
+    CG_CATALOG,      // the current catalog: the session's current database
     CG_REFUSE,       // HY092
     CG_ZERO,         // 0
     CG_DEAD,         // SQL_CD_TRUE unless connected
@@ -555,9 +556,13 @@ SQLRETURN spk_get_connect_attr(SpkConnection *conn, const char *fn, int wide, SQ
         SPK_LOG(conn, LOG_ERROR, "%s: %s cannot be read", fn, a->name);
         return spk_post_error(conn, "HY000", 0, "unexpected internal error in %s, unknown type %d", fn, 0);
     case CG_CATALOG: {
+        // The session's current database (empty when not connected).
+        SpkString *db = nullptr;
+        if (spk_get_current_database(conn, &db) != 0) return SQL_ERROR;
         long length = 0;
-        SQLRETURN rc = wide ? spk_copy_wide_bytes(conn, nullptr, value, buffer_length, &length)
-                            : spk_copy_ansi(conn, nullptr, value, buffer_length, &length);
+        SQLRETURN rc = wide ? spk_copy_wide_bytes(conn, db, value, buffer_length, &length)
+                            : spk_copy_ansi(conn, db, value, buffer_length, &length);
+        spk_str_free(db);
         if (string_length && rc != SQL_ERROR) *string_length = (SQLINTEGER)length;
         return rc;
     }

@@ -82,7 +82,7 @@ constexpr SpkInfoEntry INFO_TABLE[] = {
     FROM(SQL_SERVER_NAME, SPK_INFO_SERVER),
     TEXT(SQL_SEARCH_PATTERN_ESCAPE, ""),
     U16(SQL_ODBC_SQL_CONFORMANCE, 1),
-    FROM(SQL_DATABASE_NAME, SPK_INFO_NONE),
+    FROM(SQL_DATABASE_NAME, SPK_INFO_DATABASE),
     FROM(SQL_DBMS_NAME, SPK_INFO_SERVER),
     FROM(SQL_DBMS_VER, SPK_INFO_SERVER),
     TEXT(SQL_ACCESSIBLE_TABLES, "Y"),
@@ -327,6 +327,10 @@ SQLRETURN spk_get_info(SpkConnection *conn, const char *fn, int wide, SQLUSMALLI
             return SQL_ERROR;
         }
         text = owned;   // null when the server gave no text
+        break;
+    case SPK_INFO_DATABASE:
+        if (spk_get_current_database(conn, &owned) != 0) return SQL_ERROR;
+        text = owned;
         break;
     default:   // SPK_INFO_NONE
         break;

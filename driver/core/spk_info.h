@@ -17,6 +17,7 @@ enum SpkInfoKind : uint8_t {
     SPK_INFO_DSN,       // the connection's data source name
     SPK_INFO_UID,       // the connection's user name
     SPK_INFO_SERVER,    // asked from the server (GetInfo with the same number)
+    SPK_INFO_DATABASE,  // the session's current database, asked from the server
 };
 
 struct SpkInfoEntry {
