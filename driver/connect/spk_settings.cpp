@@ -21,6 +21,8 @@ constexpr int SPK_VALUE_SIZE = 2048;
 constexpr int SPK_KEY_LIST_SAFE = SPK_KEY_LIST_SIZE - 1024;
 
 constexpr int32_t SPK_UNSET = -1;
+// The largest default string length (16 MiB).
+constexpr int32_t SPK_COL_LENGTH_MAX = 1 << 24;
 
 typedef std::vector<spk_unit> Units;
 
@@ -67,7 +69,10 @@ void spk_settings_set_numbers(SpkConnection *c, int32_t value) {
 // Unset numbers take their defaults.
 void spk_settings_defaults(SpkConnection *c) {
     if (c->port < 0) c->port = 0;
-    if (c->col_length < 0) c->col_length = 256;
+    // A string length of 0 would give clients a buffer that holds nothing;
+    // an absurd one, a buffer they cannot allocate.
+    if (c->col_length <= 0) c->col_length = 256;
+    if (c->col_length > SPK_COL_LENGTH_MAX) c->col_length = SPK_COL_LENGTH_MAX;
     if (c->encrypt < 0) c->encrypt = 0;
     if (c->trust_server_certificate < 0) c->trust_server_certificate = 0;
     if (c->authentication < 0) c->authentication = 0;
