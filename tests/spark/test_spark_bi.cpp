@@ -141,10 +141,13 @@ TEST_F(SparkBi, ClaimedSqlCapabilitiesRun) {
     EXPECT_EQ("Y", info_text(SQL_LIKE_ESCAPE_CLAUSE));
     EXPECT_EQ("`", info_text(SQL_IDENTIFIER_QUOTE_CHAR));
     EXPECT_EQ("database", info_text(SQL_SCHEMA_TERM));
+    EXPECT_EQ("", info_text(SQL_SPECIAL_CHARACTERS));
+    EXPECT_EQ(0u, value("SELECT 1 AS a$b").rfind("ERROR", 0));
     all_run({
         // GROUP BY holding every plain selected column and one more; aliases
         // for columns and tables.
         "SELECT k AS key, count(*) AS n FROM tarn_bi_a GROUP BY k, v ORDER BY k + 1",
+        "SELECT 1 AS Ab_9",
         "SELECT x.k FROM tarn_bi_a AS x JOIN tarn_bi_b y ON x.k = y.k",
         // Schema-qualified names in queries and definitions, quoted too.
         "SELECT s FROM tarn_bi_info.t",
@@ -205,6 +208,42 @@ TEST_F(SparkBi, SparkSqlReachesTheServerAsWritten) {
     EXPECT_EQ("A", value("SELECT upper('a') -- {fn lcase('A')}"));
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_NOSCAN, (SQLPOINTER)SQL_NOSCAN_OFF, 0));
     EXPECT_EQ("A", value("SELECT {fn ucase('a')}"));
+}
+
+// The Database keyword opens the session in that database; the current
+// database is reported, also after USE.
+TEST(SparkSession, DatabaseKeywordAndCurrentDatabase) {
+    TARN_NEED_SPARK("SASL");
+    tarn_test::PrivateOdbcConfig config;
+    Connection setup;
+    ASSERT_EQ(SQL_SUCCESS, setup.connect(conn_str(spark_port, "NONE"))) << setup.diag();
+    SQLHSTMT s;
+    SQLAllocHandle(SQL_HANDLE_STMT, setup.dbc, &s);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(s, (SQLCHAR *)"CREATE DATABASE IF NOT EXISTS tarn_bi_session", SQL_NTS)));
+    SQLFreeHandle(SQL_HANDLE_STMT, s);
+
+    Connection c;
+    ASSERT_EQ(SQL_SUCCESS, c.connect(conn_str(spark_port, "NONE") + ";Database=tarn_bi_session")) << c.diag();
+    auto database = [&]() {
+        char name[128] = "";
+        SQLSMALLINT len = 0;
+        EXPECT_EQ(SQL_SUCCESS, SQLGetInfo(c.dbc, SQL_DATABASE_NAME, name, sizeof name, &len)) << c.diag();
+        SQLWCHAR wide[128] = {};
+        EXPECT_EQ(SQL_SUCCESS, SQLGetInfoW(c.dbc, SQL_DATABASE_NAME, wide, sizeof wide, &len)) << c.diag();
+        std::string from_wide;
+        for (int i = 0; wide[i]; i++) from_wide.push_back((char)wide[i]);
+        EXPECT_EQ(std::string(name), from_wide);
+        char catalog[128] = "";
+        SQLINTEGER clen = 0;
+        EXPECT_EQ(SQL_SUCCESS, SQLGetConnectAttr(c.dbc, SQL_ATTR_CURRENT_CATALOG, catalog, sizeof catalog, &clen));
+        EXPECT_EQ(std::string(name), std::string(catalog));
+        return std::string(name);
+    };
+    EXPECT_EQ("tarn_bi_session", database());
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc, &s);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(s, (SQLCHAR *)"USE default", SQL_NTS)));
+    SQLFreeHandle(SQL_HANDLE_STMT, s);
+    EXPECT_EQ("default", database());
 }
 
 }  // namespace
