@@ -202,11 +202,11 @@ bool spk_next_item(const spk_unit *u, size_t n, size_t *pos, SpkConnItem *item) 
             item->value.push_back(u[p]);
         }
     }
-    bool braced = p > item->raw_start;
+    // Blanks before the ';' are not part of the value (inside braces they are).
+    size_t kept = item->value.size();
+    if (p == item->raw_start) kept = 0;
     for (; p < n && u[p] != ';'; p++) item->value.push_back(u[p]);
-    // Blanks before the ';' end an unbraced value (braces keep them).
-    if (!braced)
-        while (!item->value.empty() && spk_is_blank(item->value.back())) item->value.pop_back();
+    while (item->value.size() > kept && spk_is_blank(item->value.back())) item->value.pop_back();
     item->raw_end = p;
     *pos = p;
     return true;

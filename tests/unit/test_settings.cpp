@@ -369,7 +369,7 @@ TEST(SettingsConnectionString, MaskingHidesPasswordsAndTokensOnly) {
         {u"AccessToken=tok", "AccessToken=***"},
         {u"accesstoken={t;t}", "accesstoken=***"},
         {u"PWD=;UID=a", "PWD=;UID=a"},
-        {u"pwd =x;PWD=y;PWD=z", "pwd =x;PWD=***;PWD=***"},
+        {u"pwd =x;PWD=y;PWD=z", "pwd =***;PWD=***;PWD=***"},
         {u"PWD={unterminated;UID=x", "PWD=***"},
         {u"", ""},
     };
