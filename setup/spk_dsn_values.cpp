@@ -27,7 +27,8 @@ int spk_field_of_setting(int id) {
     return -1;
 }
 
-std::string *spk_text_of(SpkDsnValues *v, int field) {
+// The text or number behind a field (const or not); null for the other kind.
+template <typename V> auto spk_text_of(V *v, int field) -> decltype(&v->dsn) {
     switch (field) {
     case SPK_FIELD_DSN: return &v->dsn;
     case SPK_FIELD_DESCRIPTION: return &v->description;
@@ -44,7 +45,7 @@ std::string *spk_text_of(SpkDsnValues *v, int field) {
     }
 }
 
-int *spk_number_of(SpkDsnValues *v, int field) {
+template <typename V> auto spk_number_of(V *v, int field) -> decltype(&v->port) {
     switch (field) {
     case SPK_FIELD_PORT: return &v->port;
     case SPK_FIELD_LOGGING: return &v->logging;
@@ -144,7 +145,6 @@ const char *spk_field_key(int field) {
 }
 
 std::string spk_field_text(const SpkDsnValues &v, int field) {
-    SpkDsnValues &m = const_cast<SpkDsnValues &>(v);
     switch (field) {
     case SPK_FIELD_COL_LENGTH: {
         int n = spk_parse_decimal(v.col_length.c_str());
@@ -161,19 +161,18 @@ std::string spk_field_text(const SpkDsnValues &v, int field) {
         return std::to_string(v.authentication);
     case SPK_FIELD_PORT: return std::to_string(v.port);
     default: {
-        std::string *t = spk_text_of(&m, field);
+        const std::string *t = spk_text_of(&v, field);
         return t ? *t : std::string();
     }
     }
 }
 
 bool spk_field_changed(const SpkDsnValues &v, const SpkDsnValues &loaded, int field) {
-    SpkDsnValues &a = const_cast<SpkDsnValues &>(v), &b = const_cast<SpkDsnValues &>(loaded);
     if (field == SPK_FIELD_COL_LENGTH) return spk_field_text(v, field) != spk_field_text(loaded, field);
     if (field == SPK_FIELD_ENCRYPT || field == SPK_FIELD_TRUST)
-        return (*spk_number_of(&a, field) != 0) != (*spk_number_of(&b, field) != 0);
-    if (int *n = spk_number_of(&a, field)) return *n != *spk_number_of(&b, field);
-    return *spk_text_of(&a, field) != *spk_text_of(&b, field);
+        return (*spk_number_of(&v, field) != 0) != (*spk_number_of(&loaded, field) != 0);
+    if (const int *n = spk_number_of(&v, field)) return *n != *spk_number_of(&loaded, field);
+    return *spk_text_of(&v, field) != *spk_text_of(&loaded, field);
 }
 
 std::vector<std::pair<std::string, std::string>> spk_attribute_entries(const char *attributes) {

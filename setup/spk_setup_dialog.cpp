@@ -130,8 +130,9 @@ void Setup::show_values(const SpkDsnValues &v, bool add, const std::string &driv
     add_ = add;
     driver_ = driver;
     if (dsn_) {
+        // The name stays editable when configuring too: saving under a new
+        // name renames the data source.
         dsn_->setText(q(v.dsn));
-        dsn_->setEnabled(add);
         description_->setText(q(v.description));
     }
     server_->setText(q(v.server));

@@ -25,7 +25,8 @@ class Setup : public QDialog {
     // `completion`: the record a completion dialog fills (null for a data
     // source); `required`: only the missing values may be edited.
     Setup(SpkConnectInfo *completion, bool required);
-    // Shows the loaded values.  `add`: the name may be edited.
+    // Shows the loaded values.  `add`: a new data source (its name must
+    // not exist yet); otherwise a new name renames it.
     void show_values(const SpkDsnValues &values, bool add, const std::string &driver);
     int result_value() const { return result_; }
 

@@ -93,14 +93,19 @@ inline std::string attributes(std::initializer_list<const char *> items) {
     return list;
 }
 
-// The installer's first error record after a failed call.
+// The installer's latest error record (the library's own calls, made
+// outside SQLConfigDataSource, do not clear the earlier ones).
 inline std::string installer_error(DWORD *code = nullptr) {
-    char message[512] = "";
-    DWORD c = 0;
-    WORD length = 0;
-    if (SQLInstallerError(1, &c, message, sizeof message, &length) != SQL_SUCCESS) return "";
-    if (code) *code = c;
-    return message;
+    std::string last;
+    for (WORD i = 1; i <= 8; i++) {
+        char message[512] = "";
+        DWORD c = 0;
+        WORD length = 0;
+        if (SQLInstallerError(i, &c, message, sizeof message, &length) != SQL_SUCCESS) break;
+        if (code) *code = c;
+        last = message;
+    }
+    return last;
 }
 
 // The setup library itself (the same instance unixODBC and the driver load).

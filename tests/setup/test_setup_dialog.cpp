@@ -4,6 +4,9 @@
 // server, and no dialog (and no abort) without a display.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
 #include <QTest>
 
 #include "fake_server.h"
@@ -207,4 +210,28 @@ TEST(SetupHeadless, NoDisplayIsAnInstallerErrorNotAnAbort) {
     // The same without a window: written directly, as install scripts expect.
     EXPECT_TRUE(SQLConfigDataSource(nullptr, ODBC_CONFIG_DSN, kDriverName, attributes({"DSN=Sales", "Port=7"}).c_str()));
     EXPECT_EQ(cfg.section("Sales")["port"], "7");
+}
+
+// On a real X server (scripts run this under xvfb-run): the dialog is
+// mapped, and what the server shows is saved as a test artefact.
+TEST(SetupXvfb, TheDialogOnARealXServer) {
+    if (!getenv("DISPLAY") || !*getenv("DISPLAY")) GTEST_SKIP() << "no X server (run under xvfb-run)";
+    unsetenv("QT_QPA_PLATFORM");
+    SetupConfig cfg;
+    cfg.write_odbc_ini(kSales);
+    QSize size;
+    bool saved = false;
+    DialogScript script([&](QDialog *d) {
+        // Give the server time to map and paint the window.
+        QTimer::singleShot(500, d, [&, d]() {
+            QPixmap shot = d->screen()->grabWindow(d->winId());
+            size = shot.size();
+            saved = shot.save(QString::fromStdString(artefact("setup-dialog-xvfb.png")));
+            click(d, "cancel");
+        });
+    });
+    EXPECT_FALSE(config(ODBC_CONFIG_DSN, {"DSN=Sales"}));
+    EXPECT_EQ(QGuiApplication::platformName().toStdString(), "xcb");
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(size, QSize(430, 555));
 }
