@@ -7,7 +7,13 @@ include(GNUInstallDirs)
 file(STRINGS ${CMAKE_SOURCE_DIR}/include/spk_keywords.h _name_line REGEX "^#define SPK_DRIVER_NAME ")
 string(REGEX REPLACE ".*\"(.*)\".*" "\\1" SPK_DRIVER_NAME "${_name_line}")
 
-set(TARN_ODBC_LIBDIR ${CMAKE_INSTALL_LIBDIR}/odbc CACHE STRING "Where the driver libraries are installed")
+# Debian keeps ODBC drivers in lib/<multiarch>/odbc, whatever the prefix.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(_odbc_libdir lib/${CMAKE_LIBRARY_ARCHITECTURE}/odbc)
+else()
+  set(_odbc_libdir ${CMAKE_INSTALL_LIBDIR}/odbc)
+endif()
+set(TARN_ODBC_LIBDIR ${_odbc_libdir})
 set(TARN_DATADIR ${CMAKE_INSTALL_DATADIR}/tarndrv)
 
 install(TARGETS tarndrv LIBRARY DESTINATION ${TARN_ODBC_LIBDIR})
@@ -38,6 +44,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 # odbcinst: the maintainer scripts register the driver with it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "odbcinst")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "unixodbc")

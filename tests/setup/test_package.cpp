@@ -108,8 +108,8 @@ TEST_F(Package, InstallRegistersRemoveUnregistersIsqlConnectsInBetween) {
         "set -e; mount -t overlay overlay -o lowerdir=" + root + lib + ":" + lib + " " + lib + "; " +
         "export ODBCSYSINI=" + root + "/etc ODBCINSTINI=odbcinst.ini ODBCINI=" + root + "/etc/odbc.ini; " +
         "touch $ODBCINI; " +
-        "printf '[Sales]\\nDriver=Quillmark Tarnwell\\nServer=127.0.0.1\\nPort=" + std::to_string(server.port()) +
-        "\\nAuthentication=NOSASL\\n' | odbcinst -i -s -l -r; " +
+        "printf \"[Sales]\\nDriver=Quillmark Tarnwell\\nServer=127.0.0.1\\nPort=" + std::to_string(server.port()) +
+        "\\nAuthentication=NOSASL\\n\" | odbcinst -i -s -l -r; " +
         "LD_PRELOAD=" + TARN_CLIENT_PRELOAD + " ASAN_OPTIONS=detect_leaks=0 isql -v Sales </dev/null";
     int status = run("unshare -rm sh -c " + quote(script), &out);
     if (status != 0 && out.find("unshare") != std::string::npos && out.find("Operation not permitted") != std::string::npos)
