@@ -128,13 +128,7 @@ bool spk_copy_section(const std::string &from, const std::string &to, const std:
 }
 
 void spk_copy_text(char *out, size_t size, const std::string &text) {
-    size_t n = text.size();
-    if (n > size - 1) {
-        n = size - 1;
-        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
-    }
-    memcpy(out, text.data(), n);
-    out[n] = 0;
+    spk_copy_record_text(out, size, text.data(), text.size());
 }
 
 }   // namespace

@@ -38,10 +38,7 @@ BOOL spk_fail(unsigned code, const std::string &message) {
 }
 
 void spk_copy_reason(char *out, int size, const std::string &text) {
-    if (!out || size <= 0) return;
-    size_t n = text.size() < (size_t)size - 1 ? text.size() : (size_t)size - 1;
-    memcpy(out, text.data(), n);
-    out[n] = 0;
+    if (size > 0) spk_copy_record_text(out, (size_t)size, text.data(), text.size());
 }
 
 BOOL spk_config_dsn(HWND parent, WORD request, LPCSTR driver_in, LPCSTR attributes) {

@@ -136,11 +136,7 @@ void spk_show_connect_errors(SpkConnection *conn, void *window) {
         if (message) text += std::string(message) + "\n";
         free(message);
     }
-    if (text.size() > SPK_ERROR_TEXT_MAX) {
-        size_t n = SPK_ERROR_TEXT_MAX;
-        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
-        text.resize(n);
-    }
+    text.resize(spk_utf8_fit(text.data(), text.size(), SPK_ERROR_TEXT_MAX));
     std::string error;
     void *lib = spk_setup_library(conn, &error);
     auto show = (spk_complete_error_fn)spk_dl_symbol(lib, SPK_COMPLETE_ERROR);

@@ -621,12 +621,7 @@ void spk_record_text(char *out, size_t size, const SpkString *value) {
     size_t n = 0;
     char *text = spk_str_to_utf8_n(value, &n);
     if (!text) return;
-    if (n > size - 1) {
-        n = size - 1;
-        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
-    }
-    memcpy(out, text, n);
-    out[n] = 0;
+    spk_copy_record_text(out, size, text, n);
     free(text);
 }
 }   // namespace
