@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -166,6 +168,12 @@ void FakeHttpServer::accept_loop() {
 }
 
 void FakeHttpServer::serve(int fd, int id) {
+    // OpenSSL writes with plain write(): a client that goes away must not
+    // kill the test with SIGPIPE (it is raised in this thread only).
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     Peer peer{fd};
     bool ok = true;
     if (ctx_) {

@@ -154,10 +154,11 @@ void SpkHttpTransport::send_request(bool with_credentials) {
 
     if (options_.conn) {
         std::string shown = head.substr(0, secret_from) +
-                            (!sent_cookie_ ? authorization_.substr(0, authorization_.find(' ')) + " ***"
-                                           : std::string("Cookie: ***")) +
+                            (sent_cookie_ ? std::string("Cookie: ***")
+                                          : "Authorization: " + authorization_.substr(0, authorization_.find(' ')) +
+                                                " ***") +
                             "\r\n" + head.substr(secret_to);
-        SPK_LOG_DATA(options_.conn, LOG_PKTDUMP, shown.data(), (int)shown.size(), "Send Data");
+        SPK_LOG(options_.conn, LOG_DETAIL, "Send Data:\n%s", shown.c_str());
         SPK_LOG_DATA(options_.conn, LOG_PKTDUMP, sent_body_.data(), (int)sent_body_.size(), "Send Data");
     }
     head += sent_body_;
@@ -385,7 +386,8 @@ void SpkHttpTransport::read_response() {
             if (length > limit)
                 fail("reply body of " + std::to_string(length) + " bytes is larger than the maximum message size (" +
                      std::to_string(limit) + " bytes)");
-            body_.reserve((size_t)length);
+            // Memory follows the bytes that arrive, not the length announced.
+            body_.reserve((size_t)(length < kReadBlock * 256 ? length : kReadBlock * 256));
             read_exact(&body_, length);
         } else {
             // The body ends where the server closes the connection.
