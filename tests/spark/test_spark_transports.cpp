@@ -104,6 +104,7 @@ TEST(SparkTransports, CertificateDecisions) {
     ASSERT_EQ(0, system(("bash " + std::string(TARN_SOURCE_DIR) + "/scripts/gen-tls.sh " + other + " >/dev/null 2>&1").c_str()));
     tarn_fake::TcpRelay relay("127.0.0.2", spark_port);   // Spark's certificate names localhost and 127.0.0.1
     std::string base = "Driver=tarndrv;Authentication=NONE;UID=spark;PWD=spark;ssl=yes";
+    std::string ca = ca_file();
     std::string here = ";Server=127.0.0.1;Port=" + std::to_string(spark_port);
     std::string elsewhere = ";Server=127.0.0.2;Port=" + std::to_string(relay.port());
     struct Case {
@@ -116,7 +117,7 @@ TEST(SparkTransports, CertificateDecisions) {
         {elsewhere + ";CertificateFile=" + ca_file(), nullptr, "does not name '127.0.0.2'"},
         {elsewhere + ";TrustServerCertificate=yes", nullptr, nullptr},
         {here + ";CertificateFile=" + other + "/ca.pem", nullptr, "not signed by a trusted authority"},
-        {here, ca_file().c_str(), nullptr},   // the system trust store, pointed at the test CA
+        {here, ca.c_str(), nullptr},   // the system trust store, pointed at the test CA
     };
     for (const Case &c : cases) {
         if (c.ssl_cert_file) setenv("SSL_CERT_FILE", c.ssl_cert_file, 1);
