@@ -1,6 +1,8 @@
 // The HTTP (and HTTPS) front end of the fake server.
 #include "fake_http.h"
 
+#include "fake_relay.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -99,7 +101,7 @@ std::string FakeHttpServer::ok_reply(const std::string &body, const std::string 
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-FakeHttpServer::FakeHttpServer(std::optional<TlsFiles> tls) {
+FakeHttpServer::FakeHttpServer(std::optional<TlsFiles> tls, bool ipv6) {
     if (tls) {
         ctx_ = SSL_CTX_new(TLS_server_method());
         if (!ctx_ || SSL_CTX_use_certificate_chain_file(ctx_, tls->certificate_chain.c_str()) != 1 ||
@@ -108,20 +110,29 @@ FakeHttpServer::FakeHttpServer(std::optional<TlsFiles> tls) {
             throw std::runtime_error("fake http server: cannot load the TLS certificate or key");
         }
     }
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(listen_fd_, (sockaddr *)&addr, sizeof addr) != 0 || listen(listen_fd_, 64) != 0 ||
+    sockaddr_storage addr{};
+    socklen_t len;
+    if (ipv6) {
+        auto *a6 = (sockaddr_in6 *)&addr;
+        a6->sin6_family = AF_INET6;
+        a6->sin6_addr = in6addr_loopback;
+        len = sizeof *a6;
+    } else {
+        auto *a4 = (sockaddr_in *)&addr;
+        a4->sin_family = AF_INET;
+        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof *a4;
+    }
+    if (bind(listen_fd_, (sockaddr *)&addr, len) != 0 || listen(listen_fd_, 64) != 0 ||
         getsockname(listen_fd_, (sockaddr *)&addr, &len) != 0) {
         ::close(listen_fd_);
         if (ctx_) SSL_CTX_free(ctx_);
-        throw std::runtime_error("fake http server: cannot listen on 127.0.0.1");
+        throw std::runtime_error("fake http server: cannot listen on the loopback address");
     }
-    port_ = ntohs(addr.sin_port);
+    port_ = ntohs(ipv6 ? ((sockaddr_in6 *)&addr)->sin6_port : ((sockaddr_in *)&addr)->sin_port);
     acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -130,13 +141,7 @@ FakeHttpServer::~FakeHttpServer() {
     shutdown(listen_fd_, SHUT_RDWR);
     if (acceptor_.joinable()) acceptor_.join();
     ::close(listen_fd_);
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        for (int fd : fds_) shutdown(fd, SHUT_RDWR);
-        workers.swap(workers_);
-    }
-    for (std::thread &t : workers) t.join();
+    stop_connections(mutex_, fds_, workers_);
     if (ctx_) SSL_CTX_free(ctx_);
 }
 

@@ -50,7 +50,8 @@ struct TlsFiles {
 
 class FakeHttpServer {
 public:
-    explicit FakeHttpServer(std::optional<TlsFiles> tls = std::nullopt);
+    // Listens on 127.0.0.1, or on ::1 with `ipv6`.
+    explicit FakeHttpServer(std::optional<TlsFiles> tls = std::nullopt, bool ipv6 = false);
     ~FakeHttpServer();
     FakeHttpServer(const FakeHttpServer &) = delete;
     FakeHttpServer &operator=(const FakeHttpServer &) = delete;

@@ -27,17 +27,21 @@ TcpRelay::TcpRelay(const std::string &listen_address, int target_port) : target_
     acceptor_ = std::thread([this] { accept_loop(); });
 }
 
+void stop_connections(std::mutex &mutex, std::vector<int> &fds, std::vector<std::thread> &workers) {
+    std::vector<std::thread> joining;
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        for (int fd : fds) shutdown(fd, SHUT_RDWR);
+        joining.swap(workers);
+    }
+    for (std::thread &t : joining) t.join();
+}
+
 TcpRelay::~TcpRelay() {
     stopping_ = true;
     if (acceptor_.joinable()) acceptor_.join();
     ::close(listen_fd_);
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        for (int fd : fds_) shutdown(fd, SHUT_RDWR);
-        workers.swap(workers_);
-    }
-    for (std::thread &t : workers) t.join();
+    stop_connections(mutex_, fds_, workers_);
     for (int fd : fds_) ::close(fd);
 }
 

@@ -11,6 +11,9 @@
 
 namespace tarn_fake {
 
+// Shuts down every connection in `fds` and joins the threads serving them.
+void stop_connections(std::mutex &mutex, std::vector<int> &fds, std::vector<std::thread> &workers);
+
 class TcpRelay {
 public:
     TcpRelay(const std::string &listen_address, int target_port);

@@ -12,6 +12,7 @@
 
 #include "fake_http.h"
 #include "fake_relay.h"
+#include "tarn_odbc_connection.h"
 #include "tarn_test_support.h"
 
 using namespace tarn_test;
@@ -21,17 +22,10 @@ using tarn_fake::HttpRequest;
 
 namespace {
 
-class OdbcConfigEnv : public ::testing::Environment {
-  public:
-    static PrivateOdbcConfig *config;
-    void SetUp() override { config = new PrivateOdbcConfig(); }
-    void TearDown() override {
-        delete config;
-        config = nullptr;
-    }
-};
-PrivateOdbcConfig *OdbcConfigEnv::config = nullptr;
-const ::testing::Environment *const config_env = ::testing::AddGlobalTestEnvironment(new OdbcConfigEnv);
+PrivateOdbcConfig &odbc_config() {
+    static PrivateOdbcConfig config;
+    return config;
+}
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path);
@@ -53,19 +47,10 @@ bool is_uuid4(const std::string &t) {
 
 class Http : public ::testing::Test {
   protected:
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
+    bool configured = (odbc_config(), true);   // before the Driver Manager is first used
+    OdbcConnection odbc;
+    SQLHDBC dbc = odbc.dbc;
 
-    void SetUp() override {
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0), SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
-    void TearDown() override {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
     SQLRETURN connect(const FakeHttpServer &srv, const std::string &rest) {
         std::string s = "Driver=tarndrv;Server=127.0.0.1;Port=" + std::to_string(srv.port()) + ";" + rest;
         return SQLDriverConnect(dbc, nullptr, (SQLCHAR *)s.c_str(), SQL_NTS, nullptr, 0, nullptr,
@@ -80,7 +65,7 @@ class Http : public ::testing::Test {
         SQLFreeHandle(SQL_HANDLE_STMT, st);
         return SQL_SUCCEEDED(rc) || !d.empty() ? d : "error without diagnostic";
     }
-    std::string diags() { return diag_text(SQL_HANDLE_DBC, dbc); }
+    std::string diags() { return odbc.diag(); }
 };
 
 TEST_F(Http, RequestBytesAreExactAndBasicCredentialsAreSent) {
@@ -118,6 +103,16 @@ TEST_F(Http, DefaultPathAndAnonymousCredentials) {
     ASSERT_FALSE(reqs.empty());
     EXPECT_EQ("POST /cliservice HTTP/1.1", reqs[0].request_line);
     EXPECT_EQ("Basic YW5vbnltb3VzOm9wZW5ndWVzdA==", reqs[0].header("authorization"));   // anonymous:openguest
+}
+
+TEST_F(Http, Ipv6HostIsBracketed) {
+    FakeHttpServer srv(std::nullopt, true);
+    std::string s = "Driver=tarndrv;Server=::1;Port=" + std::to_string(srv.port()) + ";Authentication=HTTP_BASIC";
+    ASSERT_EQ(SQL_SUCCESS, SQLDriverConnect(dbc, nullptr, (SQLCHAR *)s.c_str(), SQL_NTS, nullptr, 0, nullptr,
+                                            SQL_DRIVER_NOPROMPT))
+        << diags();
+    ASSERT_FALSE(srv.requests().empty());
+    EXPECT_EQ("[::1]:" + std::to_string(srv.port()), srv.requests()[0].header("host"));
 }
 
 TEST_F(Http, BearerTokenIsSentAndRequired) {
@@ -305,7 +300,6 @@ class Https : public Http {
         remove_tree(other_pki);
     }
     void TearDown() override {
-        Http::TearDown();
         unsetenv("SSL_CERT_FILE");
         unsetenv("SSL_CERT_DIR");
     }
