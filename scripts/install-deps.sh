@@ -8,8 +8,9 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config ccache
     libthrift-dev thrift-compiler libboost-dev
     unixodbc unixodbc-dev odbcinst
-    libssl-dev libkrb5-dev libgtest-dev
+    libssl-dev openssl libkrb5-dev libgtest-dev
     qt6-base-dev
+    xvfb xauth dpkg-dev file
     python3-venv
 )
 

@@ -62,6 +62,9 @@ const ErrorEntry ERROR_TABLE[] = {
     {"24000", "Invalid cursor state"},
     {"HY008", "Operation canceled"},
     {"HYT00", "Timeout expired"},
+    {"HYT01", "Connection timeout expired"},
+    {"28000", "Invalid authorization specification"},
+    {"IM008", "Dialog failed"},
 };
 
 const size_t MESSAGE_BUFFER = 1024;
