@@ -1,3 +1,5 @@
+// The POSIX half of the platform layer.
+#ifndef _WIN32
 #include "spk_platform.h"
 
 #include <dlfcn.h>
@@ -33,3 +35,9 @@ const char *spk_dl_error() {
 int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}
+
+int spk_registry_setup_path(const char *, char *out, size_t size) {
+    if (out && size) out[0] = '\0';
+    return -1;
+}
+#endif
