@@ -162,7 +162,9 @@ build_thrift() {   # source prefix
 deps() {
     install_packages
     local complete
-    complete="$(find "$CACHE" -maxdepth 2 -name .complete -path "*openssl-${OPENSSL_VERSION//\~/_}_thrift-${THRIFT_VERSION}_r$RECIPE/*" 2>/dev/null | head -n 1)"
+    mkdir -p "$CACHE"
+    complete="$(find "$CACHE" -maxdepth 2 -name .complete \
+        -path "*openssl-${OPENSSL_VERSION//\~/_}_thrift-${THRIFT_VERSION}_r$RECIPE/*" | head -n 1)"
     if [ -n "$complete" ]; then
         PREFIX="$(dirname "$complete")"
         return 0
