@@ -36,6 +36,8 @@ int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}
 
+const char *spk_dialogs_unavailable() { return nullptr; }
+
 int spk_registry_setup_path(const char *, char *out, size_t size) {
     if (out && size) out[0] = '\0';
     return -1;

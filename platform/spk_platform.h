@@ -25,3 +25,7 @@ void spk_socket_cleanup();
 // the platform keeps no such registry or it has no such value; the ODBC
 // installer library's ODBCINST.INI is then the place to look.
 int spk_registry_setup_path(const char *driver, char *out, size_t size);
+
+// Why this build cannot show the setup library's connection dialogs, or null
+// when it can.
+const char *spk_dialogs_unavailable();

@@ -75,6 +75,12 @@ int spk_socket_startup() {
     return 0;
 }
 
+// The setup library (Qt) is not built for Windows.
+const char *spk_dialogs_unavailable() {
+    return "the connection dialogs are not part of the Windows build of the driver (no setup library); give "
+           "every setting in the connection string or the data source and connect with SQL_DRIVER_NOPROMPT";
+}
+
 int spk_registry_setup_path(const char *driver, char *out, size_t size) {
     if (!out || size == 0) return -1;
     out[0] = '\0';

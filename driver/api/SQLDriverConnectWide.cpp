@@ -3,6 +3,7 @@
 #include "connect/spk_settings.h"
 #include "core/spk_err.h"
 #include "core/spk_log.h"
+#include "spk_platform.h"
 
 // Completion modes other than SQL_DRIVER_NOPROMPT would open the setup
 // library's dialogs; without a setup library they run as SQL_DRIVER_NOPROMPT.
@@ -39,6 +40,12 @@ SQLRETURN SQLDriverConnectWide(SpkConnection *conn, SQLHWND window, const SpkStr
     if (conn_str_out && buffer_length < 0) return spk_post_error(conn, "HY090", 0, nullptr);
 
     if (parse_connection_string(conn, conn_str_in) < 0) return SQL_ERROR;
+    // A build without dialogs refuses the calls that would have to open one.
+    const char *no_dialogs = spk_dialogs_unavailable();
+    if (no_dialogs && (completion == SQL_DRIVER_PROMPT || (completion != SQL_DRIVER_NOPROMPT && !conn->server))) {
+        SPK_LOG(conn, LOG_ERROR, "%s: Dialog failed: %s", fn, no_dialogs);
+        return spk_post_error(conn, "IM008", 0, "Dialog failed: %s", no_dialogs);
+    }
     if (!conn->server) return spk_post_error(conn, "HY000", 0, "server not specified");
 
     int ret = spk_connect(conn);

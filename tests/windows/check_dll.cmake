@@ -11,7 +11,7 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(.*)" table "${dump}
 set(table "${CMAKE_MATCH_1}")
 string(REGEX REPLACE "\n\n.*" "" table "${table}")
 string(REGEX MATCHALL "\\] [A-Za-z_0-9]+" found "${table}")
-list(TRANSFORM found REPLACE "^\\] " "")
+string(REPLACE "] " "" found "${found}")
 list(SORT found)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exports differ:\n  expected ${expected}\n  found    ${found}")
