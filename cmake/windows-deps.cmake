@@ -24,6 +24,9 @@ add_library(ODBC::odbcinst INTERFACE IMPORTED)
 set_target_properties(ODBC::odbcinst PROPERTIES INTERFACE_LINK_LIBRARIES odbccp32)
 set(ODBC_LIBRARY odbc32)
 
+# The platform layer's system libraries (SSPI).
+link_libraries(secur32)
+
 # Windows headers: Winsock 2 before windows.h, no GDI names (ERROR), and no
 # TEXT macro over the driver's own names.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOGDI NOMINMAX _WIN32_WINNT=0x0601)
