@@ -433,7 +433,7 @@ bool spk_diag_handle_ok(int handle_type, const void *handle) {
     return spk_handle_is(handle, tag_for(handle_type));
 }
 
-short spk_diag_get_rec(int handle_type, void *handle, int rec_number, int wide, void *sqlstate, SQLINTEGER *native,
+short spk_diag_get_rec(int handle_type, void *handle, int rec_number, int wide, void *sqlstate, int32_t *native,
                        void *message, long buffer_length, int16_t *text_length) {
     if (!spk_diag_handle_ok(handle_type, handle)) return SQL_INVALID_HANDLE;
     if (buffer_length < 0) return SQL_ERROR;

@@ -1,8 +1,6 @@
 // Diagnostics: records kept on a handle in descending SQLSTATE order.
 #pragma once
 
-#include <sqltypes.h>
-
 #include <cstdarg>
 #include <cstdint>
 #include "spk_handles.h"
@@ -54,7 +52,7 @@ const SpkError *spk_error_record(const void *handle, int number);   // 1-based
 // bytes.  Return ODBC codes; SQL_INVALID_HANDLE when `handle` is not a
 // handle of `handle_type`.
 bool spk_diag_handle_ok(int handle_type, const void *handle);
-short spk_diag_get_rec(int handle_type, void *handle, int rec_number, int wide, void *sqlstate, SQLINTEGER *native,
+short spk_diag_get_rec(int handle_type, void *handle, int rec_number, int wide, void *sqlstate, int32_t *native,
                        void *message, long buffer_length, int16_t *text_length);
 short spk_diag_get_field(int handle_type, void *handle, int rec_number, int identifier, int wide, void *info,
                          long buffer_length, int16_t *string_length);

@@ -14,11 +14,7 @@
 #include "spk_handles.h"
 #include "spk_log.h"
 
-#ifdef _WIN32
-#define SPK_API extern "C"   // exported through the module definition file
-#else
 #define SPK_API extern "C" __attribute__((visibility("default")))
-#endif
 
 enum {
     SPK_FRAME_LOCK = 1,    // take the handle's own lock
