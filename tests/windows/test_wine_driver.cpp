@@ -40,6 +40,10 @@ struct Driver {
     TARN_FN(SQLFreeStmt);
     TARN_FN(SQLGetDiagRec);
     TARN_FN(SQLGetDiagRecW);
+    TARN_FN(SQLPrepare);
+    TARN_FN(SQLExecute);
+    TARN_FN(SQLBindParameter);
+    TARN_FN(SQLTablesW);
 #undef TARN_FN
 };
 
@@ -373,6 +377,68 @@ TEST(WineDriver, BoundArraysFetchEveryRow) {
         }
     }
     EXPECT_EQ(kTotal, next);
+}
+
+// Parameters of every kind bound the Windows way (SQLLEN indicators, wide text).
+TEST(WineDriver, BoundParametersReachSpark) {
+    TARN_NEED_SPARK("SASL");
+    if (!drv().SQLBindParameter) GTEST_SKIP() << "SQLBindParameter is not exported by this build";
+    Session s;
+    ASSERT_EQ(SQL_SUCCESS, s.connect(conn_str(spark_port, "NONE"))) << s.conn_diag();
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLPrepare(s.stmt, (SQLCHAR *)"SELECT ?, ?, ?, ?, ?", SQL_NTS)) << s.stmt_diag();
+    SQLINTEGER i = -2147483647 - 1;
+    SQLDOUBLE d = 0.125;
+    std::wstring w = widen("it's \xc3\xa9t\xc3\xa9");   // a quote and non-ASCII text
+    SQL_DATE_STRUCT date = {2024, 2, 29};
+    SQLLEN i_ind = 0, d_ind = 0, w_ind = SQL_NTS, date_ind = 0, null_ind = SQL_NULL_DATA;
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLBindParameter(s.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &i, 0,
+                                                  &i_ind))
+        << s.stmt_diag();
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLBindParameter(s.stmt, 2, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &d, 0,
+                                                  &d_ind));
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLBindParameter(s.stmt, 3, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 64, 0,
+                                                  (SQLPOINTER)w.c_str(), 0, &w_ind));
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLBindParameter(s.stmt, 4, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 0, 0,
+                                                  &date, 0, &date_ind));
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLBindParameter(s.stmt, 5, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &i, 0,
+                                                  &null_ind));
+    for (int round = 0; round < 2; round++) {   // executed twice with new values
+        SCOPED_TRACE(round);
+        ASSERT_EQ(SQL_SUCCESS, drv().SQLExecute(s.stmt)) << s.stmt_diag();
+        ASSERT_EQ(SQL_SUCCESS, drv().SQLFetch(s.stmt)) << s.stmt_diag();
+        EXPECT_EQ(std::to_string(i), s.text(1));
+        EXPECT_EQ(round == 0 ? "0.125" : "-1.5", s.text(2));
+        EXPECT_EQ(w, s.wtext(3));
+        EXPECT_EQ(round == 0 ? "2024-02-29" : "1999-12-31", s.text(4));
+        EXPECT_EQ("<null>", s.text(5));
+        drv().SQLFreeStmt(s.stmt, SQL_CLOSE);
+        i = 7;
+        d = -1.5;
+        date = {1999, 12, 31};
+    }
+}
+
+// The catalog through the wide API: a table of this test's own database is listed.
+TEST(WineDriver, TablesAreListed) {
+    TARN_NEED_SPARK("SASL");
+    if (!drv().SQLTablesW) GTEST_SKIP() << "SQLTablesW is not exported by this build";
+    Session s;
+    ASSERT_EQ(SQL_SUCCESS, s.connect(conn_str(spark_port, "NONE"))) << s.conn_diag();
+    ASSERT_EQ(SQL_SUCCESS, s.exec("CREATE DATABASE IF NOT EXISTS tarn_wine_catalog")) << s.stmt_diag();
+    ASSERT_EQ(SQL_SUCCESS, s.exec("CREATE TABLE IF NOT EXISTS tarn_wine_catalog.wine_t (id INT) USING parquet"))
+        << s.stmt_diag();
+    drv().SQLFreeStmt(s.stmt, SQL_CLOSE);
+    std::wstring schema = L"tarn_wine_catalog", table = L"wine%";
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLTablesW(s.stmt, nullptr, 0, (SQLWCHAR *)schema.c_str(), SQL_NTS,
+                                            (SQLWCHAR *)table.c_str(), SQL_NTS, nullptr, 0))
+        << s.stmt_diag();
+    std::vector<std::string> names;
+    for (SQLRETURN rc; (rc = drv().SQLFetch(s.stmt)) != SQL_NO_DATA;) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << s.stmt_diag();
+        names.push_back(s.text(2) + "." + s.text(3));
+    }
+    EXPECT_EQ(std::vector<std::string>{"tarn_wine_catalog.wine_t"}, names);
+    s.exec("DROP DATABASE IF EXISTS tarn_wine_catalog CASCADE");
 }
 
 }  // namespace
