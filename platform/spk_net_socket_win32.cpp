@@ -6,7 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "spk_net_socket.h"
+#include "transport/spk_net_socket.h"
 
 using apache::thrift::transport::TTransportException;
 
