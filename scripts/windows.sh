@@ -103,16 +103,17 @@ build_openssl() {   # source prefix
     # The directories compiled into the library (configuration, engines,
     # modules) are Windows paths that only administrators can write, never a
     # build path that any user could create on the target machine: staged
-    # install, then moved into the prefix.
+    # install, then moved into the prefix.  (A relative --openssldir is taken
+    # under --prefix; a drive path would be too, wrongly.)
     local stage="$CACHE/openssl-stage" win_prefix="C:/Program Files/tarndrv/openssl"
     rm -rf "$stage"
     (
         cd "$src"
         ./Configure mingw64 --cross-compile-prefix="$TRIPLE-" no-shared no-tests no-engine \
-            --prefix="$win_prefix" --openssldir="C:/Program Files/Common Files/SSL" --libdir=lib \
+            --prefix="$win_prefix" --openssldir=ssl --libdir=lib \
             >"$CACHE/openssl-configure.log" 2>&1
         make -j"$JOBS" build_libs >"$CACHE/openssl-build.log" 2>&1
-        make install_dev DESTDIR="$stage" >"$CACHE/openssl-install.log" 2>&1
+        make install_dev DESTDIR="$stage/" >"$CACHE/openssl-install.log" 2>&1
     ) || die "OpenSSL build failed (see $CACHE/openssl-*.log)"
     mkdir -p "$prefix"
     cp -a "$stage/$win_prefix/include" "$stage/$win_prefix/lib" "$prefix/"
