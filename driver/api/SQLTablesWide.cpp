@@ -62,7 +62,10 @@ SQLRETURN SQLTablesWide(SpkStatement *stmt, const SpkString *catalog, const SpkS
     if (schema) req.__set_schemaName(spk_catalog_name(stmt, schema, true));
     if (table) req.__set_tableName(spk_catalog_name(stmt, table, true));
     std::vector<std::string> types = spk_catalog_table_types(table_type);
-    if (!types.empty()) req.__set_tableTypes(types);
+    // "%" among the types asks for every type: no filter.
+    bool all_types = false;
+    for (const std::string &t : types) all_types = all_types || t == SQL_ALL_TABLE_TYPES;
+    if (!types.empty() && !all_types) req.__set_tableTypes(types);
     if (spk_tcli_get_tables(stmt, req, &op) != 0) return SQL_ERROR;
     return spk_catalog_open_server(stmt, op, kTablesShape, 5, nullptr) == 0 ? SQL_SUCCESS : SQL_ERROR;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "TCLIService.h"
 #include "fake_results.h"
 #include "fake_server.h"
 #include "tarn_test_support.h"
@@ -275,6 +276,14 @@ TEST_F(Catalog, TablesSendsPatternsAsGivenAndTheTableTypesCleanedUp) {
     ASSERT_EQ(reqs.size(), 1u);
     EXPECT_EQ(reqs[0].schemaName, "%");
     EXPECT_FALSE(reqs[0].__isset.tableName);
+    EXPECT_FALSE(reqs[0].__isset.tableTypes);
+
+    // "%" among the types is no filter.
+    srv.clear_records();
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    ASSERT_EQ(tables(nullptr, 0, "db", SQL_NTS, nullptr, 0, "TABLE,%", SQL_NTS), SQL_SUCCESS) << diags();
+    reqs = requests<tcli::TCLIService_GetTables_args>("GetTables");
+    ASSERT_EQ(reqs.size(), 1u);
     EXPECT_FALSE(reqs[0].__isset.tableTypes);
 }
 
@@ -554,6 +563,7 @@ TEST_F(Catalog, StatisticsNamesNeverBecomeSql) {
         EXPECT_EQ(rows[0][2], name);
         EXPECT_EQ(rows[0][6], "0");
         EXPECT_EQ(rows[0][3], std::nullopt);
+        ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
     }
     EXPECT_TRUE(srv.records("ExecuteStatement").empty());
 }
@@ -609,7 +619,9 @@ TEST_F(Catalog, TypeInfoRowsMatchTheDescriptionAndNeedNoServer) {
             EXPECT_EQ(r[5], "precision,scale");
             EXPECT_EQ(r[14], "38");
         }
-        if (r[0] == "VARCHAR") EXPECT_EQ(r[2], "256");
+        if (r[0] == "VARCHAR") {
+            EXPECT_EQ(r[2], "256");
+        }
     }
     EXPECT_TRUE(srv.records("ExecuteStatement").empty());
 }

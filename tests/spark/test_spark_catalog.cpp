@@ -26,7 +26,7 @@ class SparkCatalog : public SharedSparkSuite<SparkCatalog> {
             "DROP TABLE IF EXISTS tarn_catalog_c.t",
             "DROP TABLE IF EXISTS tarn_catalog_c.t_1",
             "DROP TABLE IF EXISTS tarn_catalog_c.tx1",
-            "CREATE TABLE tarn_catalog_c.t (c_bool BOOLEAN, c_tiny TINYINT, c_small SMALLINT, c_int INT NOT NULL, "
+            "CREATE TABLE tarn_catalog_c.t (c_bool BOOLEAN, c_tiny TINYINT, c_small SMALLINT, c_int INT, "
             "c_big BIGINT, c_float FLOAT, c_double DOUBLE, c_dec DECIMAL(10,2), c_dec38 DECIMAL(38,0), "
             "c_str STRING, c_char CHAR(5), c_varchar VARCHAR(20), c_date DATE, c_ts TIMESTAMP, "
             "c_ts_ntz TIMESTAMP_NTZ, c_bin BINARY, c_arr ARRAY<INT>, c_map MAP<STRING,INT>, "
@@ -105,6 +105,12 @@ TEST_F(SparkCatalog, ColumnsAgreeWithTheDescriptionOfTheSameColumns) {
             EXPECT_EQ(number(9).value_or(0), d.digits);
             EXPECT_EQ(number(14), d.type == SQL_TYPE_DATE || d.type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : d.type);
             EXPECT_EQ(number(17), (long)row + 1);
+            // The description says SQL_NULLABLE for every column; the
+            // catalog knows the columns that cannot be NULL (the view's
+            // interval literals).
+            const long nullable = number(11).value_or(-1);
+            EXPECT_TRUE(nullable == SQL_NO_NULLS || nullable == d.nullable) << nullable;
+            EXPECT_EQ(text(18), nullable == SQL_NO_NULLS ? "NO" : "YES");
             row++;
         }
         EXPECT_EQ(row, described.size());
@@ -141,14 +147,17 @@ TEST_F(SparkCatalog, OtherCatalogCallsAnswerInTheirShapes) {
         rows++;
     }
     EXPECT_EQ(rows, 1);
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
 
     ASSERT_EQ(SQLPrimaryKeys(stmt, nullptr, 0, (SQLCHAR *)kDb, SQL_NTS, (SQLCHAR *)"t", SQL_NTS), SQL_SUCCESS);
     EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
     ASSERT_EQ(SQLForeignKeys(stmt, nullptr, 0, (SQLCHAR *)kDb, SQL_NTS, (SQLCHAR *)"t", SQL_NTS, nullptr, 0,
                              nullptr, 0, nullptr, 0),
               SQL_SUCCESS)
         << diag();
     EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA) << diag();
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
     ASSERT_EQ(SQLStatistics(stmt, nullptr, 0, (SQLCHAR *)kDb, SQL_NTS, (SQLCHAR *)"t'--", SQL_NTS, SQL_INDEX_ALL,
                             SQL_QUICK),
               SQL_SUCCESS)
