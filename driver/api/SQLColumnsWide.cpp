@@ -13,9 +13,18 @@ SQLRETURN SQLColumnsWide(SpkStatement *stmt, const SpkString *catalog, const Spk
     if (schema) req.__set_schemaName(spk_catalog_name(stmt, schema, true));
     if (table) req.__set_tableName(spk_catalog_name(stmt, table, true));
     if (column) req.__set_columnName(spk_catalog_name(stmt, column, true));
+    // Servers before release 4 count positions from 0.  Without a column
+    // pattern the first row tells; with one, the server's version does.
+    int ordinal_base = -1;
+    if (column && !spk_catalog_arg_is(column, "%")) {
+        int major = spk_catalog_server_major(stmt);
+        if (major > 0) ordinal_base = major < 4 ? 0 : 1;
+    }
     tcli::TOperationHandle op;
     if (spk_tcli_get_columns(stmt, req, &op) != 0) return SQL_ERROR;
-    return spk_catalog_open_server(stmt, op, spk_columns_columns, SPK_COUNT(spk_columns_columns), nullptr) == 0
-               ? SQL_SUCCESS
-               : SQL_ERROR;
+    SpkResultShape *shape = nullptr;
+    if (spk_catalog_open_server(stmt, op, spk_columns_columns, SPK_COUNT(spk_columns_columns), &shape) != 0)
+        return SQL_ERROR;
+    shape->ordinal_base = ordinal_base;
+    return SQL_SUCCESS;
 }

@@ -74,7 +74,7 @@ const SpkShapeColumn spk_columns_columns[18] = {
     {"SQL_DATETIME_SUB", S, SPK_SHAPE_DATETIME_SUB, 15, 0},
     {"CHAR_OCTET_LENGTH", I, SPK_SHAPE_CHAR_OCTET_LENGTH, 16, 0},
     {"ORDINAL_POSITION", I, SPK_SHAPE_ORDINAL, 17, 0},
-    {"IS_NULLABLE", V, SPK_SHAPE_COPY, 18, 0},
+    {"IS_NULLABLE", V, SPK_SHAPE_IS_NULLABLE, 11, 0},
 };
 
 const SpkShapeColumn spk_statistics_columns[13] = {
@@ -396,4 +396,12 @@ int spk_catalog_empty_result(SpkStatement *stmt, const SpkShapeColumn *columns, 
     tcli::TRowSet rows;
     spk_rows_init(&rows, columns, count);
     return spk_catalog_open_local(stmt, columns, count, &rows);
+}
+
+int spk_catalog_server_major(SpkStatement *stmt) {
+    std::string version;
+    bool has_text = false;
+    if (spk_tcli_get_info(conn_of(stmt), SQL_DBMS_VER, &version, &has_text) != 0 || !has_text) return 0;
+    SPK_LOG(stmt, LOG_DETAIL, "catalog: server version '%s'", version.c_str());
+    return atoi(version.c_str());
 }

@@ -92,5 +92,8 @@ std::vector<std::string> spk_catalog_table_types(const SpkString *arg);
 // HY009 when SQL_ATTR_METADATA_ID is on and one of the identifier arguments
 // is null (they are required then): -1, else 0.
 int spk_catalog_require_identifiers(SpkStatement *stmt, std::initializer_list<const SpkString *> args);
+// The server's major release (from its DBMS version), or 0 when it does not
+// say.
+int spk_catalog_server_major(SpkStatement *stmt);
 // A result with the ODBC layout `columns` and no rows.
 int spk_catalog_empty_result(SpkStatement *stmt, const SpkShapeColumn *columns, int count);

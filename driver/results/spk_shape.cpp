@@ -144,6 +144,18 @@ void spk_shape_value(SpkOperation *op, int column, SpkValue *out) {
         spk_row_value(op, c->source, out);
         if (out->kind == SPK_VALUE_INT) out->i += 1 - (sh.ordinal_base == 0 ? 0 : 1);
         return;
+    case SPK_SHAPE_IS_NULLABLE: {
+        // Made from NULLABLE: some servers send a YES that contradicts it.
+        spk_row_value(op, c->source, out);
+        const char *text = out->kind != SPK_VALUE_INT ? "" : out->i == SQL_NO_NULLS ? "NO"
+                                                          : out->i == SQL_NULLABLE  ? "YES"
+                                                                                    : "";
+        set_null(out);
+        out->kind = SPK_VALUE_STRING;
+        out->bytes = text;
+        out->length = strlen(text);
+        return;
+    }
     default: {
         SpkSqlType t;
         int64_t v = 0;

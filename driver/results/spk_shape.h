@@ -30,6 +30,7 @@ enum SpkShapeRule {
     SPK_SHAPE_DATETIME_SUB,
     SPK_SHAPE_CHAR_OCTET_LENGTH,
     SPK_SHAPE_ORDINAL,        // the server's position, made 1-based
+    SPK_SHAPE_IS_NULLABLE,    // "NO", "YES" or "" from the server's NULLABLE in `source`
 };
 
 struct SpkShapeColumn {

@@ -77,7 +77,7 @@ FakeResult get_columns_result(const std::vector<ServerColumn> &rows) {
         n[10] = c.nullable;
         t[11] = "";
         n[16] = c.ordinal;
-        t[17] = c.nullable ? "YES" : "NO";
+        t[17] = "YES";   // even for a column without NULLs, as Spark 3.5 sends it
         t[22] = "NO";
         for (int i = 0; i < 23; i++) {
             text[i].push_back(t[i]);
@@ -419,7 +419,26 @@ TEST_F(Catalog, Odbc2ApplicationsGetOdbc2DateCodesAndZeroBasedPositionsAreMoved)
     ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
     EXPECT_EQ(number(5), SQL_TIMESTAMP);
     EXPECT_EQ(number(11), 0);
+    EXPECT_EQ(text(18), "NO");   // made from NULLABLE
     EXPECT_EQ(number(17), 2);
+}
+
+TEST_F(Catalog, PositionsOfOlderServersCountFromOneEvenUnderAColumnPattern) {
+    serve("GetColumns", get_columns_result({{"b", "INT", 4, 4, 0, 10, 1, 1}}));
+    const std::pair<const char *, int> cases[] = {{"4.0.1", 1}, {"3.5.9", 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
+        const char *version = c.first;
+        srv.handlers().GetInfo = [version](const tcli::TGetInfoReq &req, tcli::TGetInfoResp &r) {
+            if (req.infoType == SQL_DBMS_VER) r.infoValue.__set_stringValue(version);
+        };
+        ASSERT_EQ(SQLColumns(stmt, nullptr, 0, nullptr, 0, (SQLCHAR *)"t", SQL_NTS, (SQLCHAR *)"b", SQL_NTS),
+                  SQL_SUCCESS)
+            << diags();
+        ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
+        EXPECT_EQ(number(17), c.second);
+        ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    }
 }
 
 TEST_F(Catalog, AServerResultWithTooFewColumnsIsRefusedAndClosed) {
