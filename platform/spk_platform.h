@@ -14,6 +14,12 @@ void *spk_dl_open(const char *path);
 void *spk_dl_symbol(void *lib, const char *name);
 void spk_dl_close(void *lib);
 const char *spk_dl_error();
+// The folder (with its trailing separator) of the library that holds
+// `address`; "" when unknown.  Cut to the buffer.
+void spk_dl_folder_of(const void *address, char *buffer, int size);
+// The installed file names of the two libraries.
+#define SPK_DRIVER_LIBRARY_FILE "libtarndrv.so"
+#define SPK_SETUP_LIBRARY_FILE "libtarndrvs.so"
 
 // Socket subsystem start-up and clean-up (nothing to do on POSIX systems).
 int spk_socket_startup();
@@ -25,7 +31,3 @@ void spk_socket_cleanup();
 // the platform keeps no such registry or it has no such value; the ODBC
 // installer library's ODBCINST.INI is then the place to look.
 int spk_registry_setup_path(const char *driver, char *out, size_t size);
-
-// Why this build cannot show the setup library's connection dialogs, or null
-// when it can.
-const char *spk_dialogs_unavailable();

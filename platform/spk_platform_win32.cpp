@@ -60,6 +60,27 @@ void spk_dl_close(void *lib) {
 
 const char *spk_dl_error() { return spk_dl_last_error[0] ? spk_dl_last_error : "unknown error"; }
 
+// The folder (with its trailing separator) of the module that holds `address`.
+void spk_dl_folder_of(const void *address, char *buffer, int size) {
+    if (!buffer || size <= 0) return;
+    buffer[0] = 0;
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCSTR)address, &module))
+        return;
+    char path[MAX_PATH];
+    DWORD len = GetModuleFileNameA(module, path, sizeof path);
+    if (len == 0 || len >= sizeof path) return;
+    char *sep = nullptr;
+    for (char *p = path; *p; p++)
+        if (*p == '\\' || *p == '/') sep = p;
+    if (!sep) return;
+    size_t n = (size_t)(sep - path) + 1;
+    if (n >= (size_t)size) return;
+    memcpy(buffer, path, n);
+    buffer[n] = 0;
+}
+
 // Windows Sockets 2.2, started when the library is loaded and stopped when it
 // is unloaded.  A different version is given back at once.
 static bool spk_winsock_started = false;
@@ -73,12 +94,6 @@ int spk_socket_startup() {
     }
     spk_winsock_started = true;
     return 0;
-}
-
-// The setup library (Qt) is not built for Windows.
-const char *spk_dialogs_unavailable() {
-    return "the connection dialogs are not part of the Windows build of the driver (no setup library); give "
-           "every setting in the connection string or the data source and connect with SQL_DRIVER_NOPROMPT";
 }
 
 int spk_registry_setup_path(const char *driver, char *out, size_t size) {
