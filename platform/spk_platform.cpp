@@ -1,3 +1,5 @@
+// The POSIX half of the platform layer.
+#ifndef _WIN32
 #include "spk_platform.h"
 
 #include <dlfcn.h>
@@ -57,3 +59,9 @@ FILE *spk_open_private_append(const char *path) {
     if (!f) close(fd);
     return f;
 }
+
+int spk_registry_setup_path(const char *, char *out, size_t size) {
+    if (out && size) out[0] = '\0';
+    return -1;
+}
+#endif
