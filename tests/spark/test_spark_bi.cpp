@@ -19,6 +19,7 @@ class SparkBi : public SharedSparkSuite<SparkBi> {
     static const std::vector<const char *> &setup_statements() {
         static const std::vector<const char *> setup = {
             "CREATE DATABASE IF NOT EXISTS tarn_bi_info",
+            "CREATE DATABASE IF NOT EXISTS tarn_bi_session",
             "CREATE OR REPLACE TEMPORARY VIEW tarn_bi_a AS SELECT * FROM VALUES (1, 'x'), (2, 'y'), (2, 'z') AS t(k, v)",
             "CREATE OR REPLACE TEMPORARY VIEW tarn_bi_b AS SELECT * FROM VALUES (2, 20), (3, 30) AS t(k, w)",
             "DROP TABLE IF EXISTS tarn_bi_info.t",
@@ -213,16 +214,9 @@ TEST_F(SparkBi, SparkSqlReachesTheServerAsWritten) {
 
 // The Database keyword opens the session in that database; the current
 // database is reported, also after USE.
-TEST(SparkSession, DatabaseKeywordAndCurrentDatabase) {
-    TARN_NEED_SPARK("SASL");
-    tarn_test::PrivateOdbcConfig config;
-    Connection setup;
-    ASSERT_EQ(SQL_SUCCESS, setup.connect(conn_str(spark_port, "NONE"))) << setup.diag();
+TEST_F(SparkBi, DatabaseKeywordAndCurrentDatabase) {
+    const int spark_port = port_of("SASL");
     SQLHSTMT s;
-    SQLAllocHandle(SQL_HANDLE_STMT, setup.dbc, &s);
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(s, (SQLCHAR *)"CREATE DATABASE IF NOT EXISTS tarn_bi_session", SQL_NTS)));
-    SQLFreeHandle(SQL_HANDLE_STMT, s);
-
     Connection c;
     ASSERT_EQ(SQL_SUCCESS, c.connect(conn_str(spark_port, "NONE") + ";Database=tarn_bi_session")) << c.diag();
     auto database = [&]() {
