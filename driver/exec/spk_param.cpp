@@ -36,7 +36,7 @@ struct SpkParamState {
     int64_t dae_set = -1;          // set of the current / active data-at-execution parameter
     int32_t dae_active = -1;       // parameter receiving SQLPutData (0-based), -1 none
     int32_t dae_origin = 0;        // 11 SQLExecDirect, 12 SQLExecute
-    // What spk_param_statement_text renders: one set, or a prepared text.
+    // What spk_fixup_params renders: one set, or a prepared text.
     int64_t set = 0;
     bool use_text = false;
     std::string text;
@@ -104,7 +104,6 @@ SqlClass sql_class(int sql_type) {
     }
 }
 
-bool is_numeric_class(SqlClass k) { return k == K_INTEGER || k == K_DECIMAL || k == K_FLOAT; }
 
 bool is_char_c_type(int t) { return t == SQL_C_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR; }
 bool is_wide_c_type(int t) { return t == SQL_C_WCHAR || t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR; }
@@ -856,7 +855,7 @@ int fill_template(SpkStatement *stmt, const Template &t, int64_t set, std::strin
 
 }  // namespace
 
-int spk_param_statement_text(SpkStatement *stmt, std::string *out) {
+int spk_fixup_params(SpkStatement *stmt, std::string *out) {
     out->clear();
     SpkParamState *ps = stmt->param_state;
     if (stmt->markers && ps && ps->use_text) {
@@ -1155,6 +1154,14 @@ bool values_row(const SpkStatement *stmt, int32_t *open, int32_t *close) {
     int32_t n = (int32_t)spk_str_length(stmt->processed_sql);
     int32_t i = stmt->values_offset + 1 + 6;   // past "values"
     auto blank = [](spk_unit c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+    // INSERT OVERWRITE run once per set keeps only the last row: it is not
+    // the same statement as one multi-row INSERT OVERWRITE.
+    static const char word[] = "overwrite";
+    for (int32_t k = 0; k + 9 <= stmt->values_offset; k++) {
+        int32_t j = 0;
+        while (j < 9 && (u[k + j] | 0x20) == word[j]) j++;
+        if (j == 9) return false;
+    }
     while (i < n && blank(u[i])) i++;
     if (i >= n || u[i] != '(') return false;
     *open = i;
@@ -1232,7 +1239,7 @@ SQLRETURN spk_execute_params(SpkStatement *stmt) {
     if (sets == 1 && !(stmt->markers && set_ignored(stmt, 0))) {
         std::vector<int64_t> one{0};
         run_once(run, one);
-        if (processed) *processed = 1;
+        if (processed && stmt->markers) *processed = 1;
         return run.failed ? SQL_ERROR : SQL_SUCCESS;
     }
     if (stmt->returns_rows) {

@@ -48,7 +48,7 @@ int spk_param_text(SpkStatement *stmt, int number, int64_t set, std::string *out
 // The UTF-8 text that spk_execute_query sends: the processed text, with the
 // statement's markers (when it has any) replaced by the literals of the
 // parameter set being executed.  0, or -1 with a diagnostic posted.
-int spk_param_statement_text(SpkStatement *stmt, std::string *out);
+int spk_fixup_params(SpkStatement *stmt, std::string *out);
 
 // SQLBindParameter's body (inside the export's frame).
 SQLRETURN spk_bind_parameter(SpkStatement *stmt, int number, int io_type, int c_type, int sql_type,

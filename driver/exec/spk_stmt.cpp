@@ -188,7 +188,7 @@ int spk_execute_query(SpkStatement *stmt) {
     if (!conn->connected) return spk_post_error(stmt, "08003", 0, "not connected"), -1;
     // The text with every marker replaced by its parameter's literal.
     std::string text;
-    if (spk_param_statement_text(stmt, &text) != 0) return -1;
+    if (spk_fixup_params(stmt, &text) != 0) return -1;
 
     SpkOperation *op = stmt->operation;
     spk_operation_release_rows(op);

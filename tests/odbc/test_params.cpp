@@ -186,6 +186,11 @@ TEST(Params, RowWiseArraysWithAnOffsetRunOncePerSet) {
                                      "UPDATE t SET id =  13  WHERE name =  'z' "};
     EXPECT_EQ(want, c.executed());
 
+    // Run once per set, INSERT OVERWRITE keeps the last row: it is not batched.
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(s, (SQLCHAR *)"INSERT OVERWRITE t VALUES (?, ?)", SQL_NTS));
+    EXPECT_EQ(6u, c.executed().size());
+    EXPECT_EQ("INSERT OVERWRITE t VALUES ( 13 ,  'z' )", c.executed().back());
+
     // A query with an array of parameters is refused.
     EXPECT_EQ(SQL_ERROR, SQLExecDirect(s, (SQLCHAR *)"SELECT * FROM t WHERE id = ? AND n = ?", SQL_NTS));
     EXPECT_EQ("HYC00", first_state(s));

@@ -203,7 +203,9 @@ TEST(ParamRender, EveryValueKindAgainstEverySqlTypeClass) {
             EXPECT_EQ(rc, -1) << k.label << " gave " << out;
             EXPECT_EQ(tarn_test::first_state(h.stmt), k.state) << k.label << ": " << tarn_test::first_message(h.stmt);
             const SpkError *e = spk_error_record(h.stmt, 1);
-            if (e) EXPECT_EQ(e->column_number, 3) << k.label;
+            if (e) {
+                EXPECT_EQ(e->column_number, 3) << k.label;
+            }
         }
     }
 }
