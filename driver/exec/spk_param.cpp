@@ -54,12 +54,14 @@ void spk_param_release(SpkStatement *stmt) {
     stmt->param_state = nullptr;
 }
 
-void spk_param_cancel_dae(SpkStatement *stmt) {
+bool spk_param_cancel_dae(SpkStatement *stmt) {
+    bool pending = stmt->dae_current >= 0 || (stmt->param_state && stmt->param_state->dae_active >= 0);
     stmt->dae_current = -1;
     if (stmt->param_state) {
         stmt->param_state->dae_active = -1;
         stmt->param_state->dae_set = -1;
     }
+    return pending;
 }
 
 // ---------------------------------------------------------------------------
@@ -307,33 +309,20 @@ bool read_number(const char *s, size_t n, bool plain, std::string *out) {
     return true;
 }
 
-// The shortest text that reads back as the same double.  `fixed_ok` allows a
-// plain form (no exponent) when it is short.
-void put_double(std::string *out, double d, bool fixed_ok) {
+// The shortest text that reads back as the same value (double or float).
+// `fixed_ok` allows a plain form (no exponent) when it is short.
+template <typename T>
+void put_shortest(std::string *out, T v, bool fixed_ok) {
     char buf[400];
     std::to_chars_result r{};
     if (fixed_ok) {
-        r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
+        r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
         if (r.ec == std::errc() && r.ptr - buf <= 40) {
             out->append(buf, (size_t)(r.ptr - buf));
             return;
         }
     }
-    r = std::to_chars(buf, buf + sizeof buf, d);
-    out->append(buf, (size_t)(r.ptr - buf));
-}
-
-void put_float(std::string *out, float f, bool fixed_ok) {
-    char buf[100];
-    std::to_chars_result r{};
-    if (fixed_ok) {
-        r = std::to_chars(buf, buf + sizeof buf, f, std::chars_format::fixed);
-        if (r.ec == std::errc() && r.ptr - buf <= 40) {
-            out->append(buf, (size_t)(r.ptr - buf));
-            return;
-        }
-    }
-    r = std::to_chars(buf, buf + sizeof buf, f);
+    r = std::to_chars(buf, buf + sizeof buf, v);
     out->append(buf, (size_t)(r.ptr - buf));
 }
 
@@ -563,9 +552,9 @@ int render_double(const Render &r, double d, bool is_float) {
     std::string text;
     bool fixed_ok = r.k == K_INTEGER || r.k == K_DECIMAL;
     if (is_float)
-        put_float(&text, (float)d, fixed_ok);
+        put_shortest(&text, (float)d, fixed_ok);
     else
-        put_double(&text, d, fixed_ok);
+        put_shortest(&text, d, fixed_ok);
     return render_number_text(r, text, d != 0);
 }
 
@@ -733,24 +722,31 @@ bool is_dae_indicator(SQLLEN ind) { return ind == SQL_DATA_AT_EXEC || ind <= SQL
 
 struct Bound {
     void *data;
-    SQLLEN *indicator;
-    SQLLEN *length;
+    bool has_indicator, has_length;
+    SQLLEN indicator, length;    // the values (packed rows may leave them unaligned)
 };
 
-// The addresses of parameter record `f`'s value, indicator and length for
-// parameter set `set`, honouring the bind type and the bind offset.
+SQLLEN read_len(const void *p) {
+    SQLLEN v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The address of parameter record `f`'s value, and its indicator and length,
+// for parameter set `set`, honouring the bind type and the bind offset.
 Bound bound_at(const SpkDescriptor *apd, const SpkField *f, int64_t set) {
     int64_t bind_type = (int32_t)apd->bind_type;
-    int64_t offset = apd->bind_offset_ptr ? (int64_t) * (const SQLLEN *)apd->bind_offset_ptr : 0;
+    int64_t offset = apd->bind_offset_ptr ? (int64_t)read_len(apd->bind_offset_ptr) : 0;
     int64_t element = fixed_size(f->concise_type);
     if (element == 0) element = f->octet_length;
     int64_t data_step = bind_type > 0 ? bind_type * set : element * set;
     int64_t ind_step = bind_type > 0 ? bind_type * set : (int64_t)sizeof(SQLLEN) * set;
-    Bound b;
+    Bound b{};
     b.data = f->data_ptr ? (char *)f->data_ptr + data_step + offset : nullptr;
-    b.indicator = f->indicator_ptr ? (SQLLEN *)((char *)f->indicator_ptr + ind_step + offset) : nullptr;
-    b.length = f->octet_length_ptr ? (SQLLEN *)((char *)f->octet_length_ptr + ind_step + offset) : nullptr;
-    if (b.length == b.indicator) b.length = nullptr;
+    b.has_indicator = f->indicator_ptr != nullptr;
+    if (b.has_indicator) b.indicator = read_len((char *)f->indicator_ptr + ind_step + offset);
+    b.has_length = f->octet_length_ptr && f->octet_length_ptr != f->indicator_ptr;
+    if (b.has_length) b.length = read_len((char *)f->octet_length_ptr + ind_step + offset);
     return b;
 }
 
@@ -772,9 +768,9 @@ int spk_param_text(SpkStatement *stmt, int number, int64_t set, std::string *out
     v.data = b.data;
     v.buffer_length = f->octet_length;
     v.length = SPK_PARAM_NO_LENGTH;
-    if (b.indicator && *b.indicator == SQL_NULL_DATA) {
+    if (b.has_indicator && b.indicator == SQL_NULL_DATA) {
         v.length = SQL_NULL_DATA;
-    } else if (b.indicator && is_dae_indicator(*b.indicator)) {
+    } else if (b.has_indicator && is_dae_indicator(b.indicator)) {
         SpkParamState *ps = param_state(stmt);
         auto it = ps->dae.find(dae_key(set, number - 1));
         if (it == ps->dae.end() || it->second.is_null) {
@@ -787,10 +783,10 @@ int spk_param_text(SpkStatement *stmt, int number, int64_t set, std::string *out
             v.length = (int64_t)it->second.bytes.size();
             v.buffer_length = 0;
         }
-    } else if (b.length) {
-        v.length = *b.length;
-    } else if (b.indicator) {
-        v.length = *b.indicator;
+    } else if (b.has_length) {
+        v.length = b.length;
+    } else if (b.has_indicator) {
+        v.length = b.indicator;
     }
     if (fixed_size(v.c_type) != 0 && v.length >= 0) v.length = (int64_t)fixed_size(v.c_type);
     return spk_param_render(stmt, number, &v, out);
@@ -1006,9 +1002,9 @@ bool find_dae(SpkStatement *stmt, int64_t *set, int *param) {
         for (int p = s == *set ? *param : 0; p < n; p++) {
             const SpkField *f = spk_desc_record(apd, p + 1);
             Bound b = bound_at(apd, f, s);
-            SPK_LOG(stmt, LOG_DETAIL, "Checking param %d, ind=%p data=%p", p, (void *)b.indicator, b.data);
-            if (b.indicator && is_dae_indicator(*b.indicator)) {
-                SPK_LOG(stmt, LOG_DETAIL, "data at exec parameter found (%d,%d)", p, (int)*b.indicator);
+            SPK_LOG(stmt, LOG_DETAIL, "Checking param %d, ind=%p data=%p", p, f->indicator_ptr, b.data);
+            if (b.has_indicator && is_dae_indicator(b.indicator)) {
+                SPK_LOG(stmt, LOG_DETAIL, "data at exec parameter found (%d,%d)", p, (int)b.indicator);
                 *set = s;
                 *param = p;
                 return true;

@@ -75,8 +75,9 @@ SQLRETURN spk_put_data(SpkStatement *stmt, const void *data, SQLLEN length);
 // active set: 0 or -1 (posted).
 int spk_output_dae_param_data(SpkStatement *stmt, int param, const void *data, SQLLEN length);
 
-// Ends a pending data-at-execution sequence (SQLCancel, a new execution).
-void spk_param_cancel_dae(SpkStatement *stmt);
+// Ends a pending data-at-execution sequence (SQLCancel, a new execution);
+// true when one was pending.
+bool spk_param_cancel_dae(SpkStatement *stmt);
 // Frees the parameter state hung on a statement.
 void spk_param_release(SpkStatement *stmt);
 

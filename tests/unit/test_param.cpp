@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "core/spk_desc.h"
 #include "core/spk_handle.h"
 #include "exec/spk_param.h"
 #include "spk_handles.h"
@@ -230,6 +231,33 @@ TEST(ParamRender, UnterminatedTextStopsAtThePositiveBufferLength) {
     wv.length = 6;
     ASSERT_EQ(spk_param_render(h.stmt, 1, &wv, &out), 0);
     EXPECT_EQ(out, "'xyz'");
+}
+
+// Unbinding (both pointers null) is refused by the Driver Manager, so it is
+// tested here: the descriptor shrinks only past the last bound record.
+TEST(ParamBind, UnbindingShrinksFromTheEnd) {
+    Handles h;
+    SQLINTEGER v = 1;
+    SQLLEN ind = 0;
+    ASSERT_EQ(spk_bind_parameter(h.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &v, 0, &ind), SQL_SUCCESS);
+    ASSERT_EQ(spk_bind_parameter(h.stmt, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &v, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(spk_bind_parameter(h.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, nullptr, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(h.stmt->apd->count, 2);
+    EXPECT_EQ(spk_bind_parameter(h.stmt, 3, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, nullptr, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(h.stmt->apd->count, 2);
+    EXPECT_EQ(spk_bind_parameter(h.stmt, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, nullptr, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(h.stmt->apd->count, 0);
+    // A default C type follows the SQL type; an unknown C type is HY003.
+    ASSERT_EQ(spk_bind_parameter(h.stmt, 1, SQL_PARAM_INPUT, SQL_C_DEFAULT, SQL_DOUBLE, 0, 0, &v, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(spk_desc_record(h.stmt->apd, 1)->concise_type, SQL_C_DOUBLE);
+    EXPECT_EQ(spk_desc_record(h.stmt->apd, 1)->bound_c_type, SQL_DOUBLE);
+    EXPECT_EQ(spk_bind_parameter(h.stmt, 1, SQL_PARAM_INPUT, 77, SQL_DOUBLE, 0, 0, &v, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(tarn_test::first_state(h.stmt), "HY003");
 }
 
 }  // namespace
