@@ -61,13 +61,26 @@ def check_rows(cur, table, want):
                 assert g == w, f"row {w_row[0]} {name}: {g!r} != {w!r}"
 
 
+def pyodbc_keeps_fractions(conn):
+    """pyodbc cuts the fraction of a bound datetime to the precision the
+    driver's SQLGetTypeInfo gives TIMESTAMP (none without that function)."""
+    try:
+        conn.cursor().getTypeInfo(pyodbc.SQL_TYPE_TIMESTAMP).fetchall()
+        return True
+    except pyodbc.Error:
+        return False
+
+
 def test_every_type_round_trips_through_execute(conn):
     cur = conn.cursor()
     fresh_table(cur, "all_types", COLUMNS)
     marks = ", ".join("?" * 15)
     for row in ROWS:
         cur.execute(f"INSERT INTO {DB}.all_types VALUES ({marks})", *row)
-    check_rows(cur, "all_types", ROWS)
+    want = ROWS
+    if not pyodbc_keeps_fractions(conn):
+        want = [tuple(v.replace(microsecond=0) if isinstance(v, datetime) else v for v in row) for row in ROWS]
+    check_rows(cur, "all_types", want)
     # The same values find their rows again as WHERE parameters.
     for row in ROWS[1:]:
         cur.execute(f"SELECT id FROM {DB}.all_types WHERE c_str = ? AND c_big = ? AND c_date = ? AND c_bin = ?",
