@@ -8,7 +8,7 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config ccache
     libthrift-dev thrift-compiler libboost-dev
     unixodbc unixodbc-dev odbcinst
-    libssl-dev libkrb5-dev libgtest-dev
+    libssl-dev openssl libkrb5-dev libgtest-dev
     qt6-base-dev
     python3-venv
 )
