@@ -147,7 +147,7 @@ std::vector<IntCase> int_cases() {
         {8, W32, 1, 1},        {26, W32, 2, 2},       {44, W32, 1, 1},     {49, W32, 0xFFFFFF, 0xFFFFFF},
         {72, W32, 2, 2},       {81, W32, 1, 1},       {92, W32, 5, 0},     {105, W32, 20000, 20000},
         {108, W32, 0x80000, 0x80000}, {112, W32, 0x80000, 0x80000}, {118, W32, 1, 1}, {146, W32, 1, 1},
-        {152, W32, 3, 3},      {153, W32, 1, 1},      {160, W32, 6, 6},    {166, W32, 2, 2},
+        {152, W32, 3, 3},      {153, W32, 2, 2},      {154, W32, 3, 3},      {160, W32, 6, 6},    {166, W32, 2, 2},
         {169, W32, 0x40, 0x40}, {1199, W32, 2, 2},    {8196, W32, 2, 2},   {10021, W32, 2, 2},
     };
     for (unsigned t : {0, 1, 12, 22, 32, 33, 34, 74, 84, 88, 97, 98, 99, 100, 101, 106, 116})
@@ -158,7 +158,7 @@ std::vector<IntCase> int_cases() {
     for (unsigned t = 119; t <= 134; t++) zero32.push_back(t);
     for (unsigned t = 136; t <= 145; t++) zero32.push_back(t);
     for (unsigned t = 147; t <= 151; t++) zero32.push_back(t);
-    for (unsigned t = 154; t <= 159; t++) zero32.push_back(t);
+    for (unsigned t = 155; t <= 159; t++) zero32.push_back(t);
     for (unsigned t = 161; t <= 165; t++) zero32.push_back(t);
     for (unsigned t : zero32) c.push_back({t, W32, 0, 0});
     return c;
