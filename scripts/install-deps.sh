@@ -10,6 +10,7 @@ PACKAGES=(
     unixodbc unixodbc-dev odbcinst
     libssl-dev openssl libkrb5-dev libgtest-dev
     qt6-base-dev
+    xvfb xauth dpkg-dev file
     python3-venv
 )
 
