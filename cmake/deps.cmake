@@ -1,8 +1,13 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
+find_program(THRIFT_COMPILER thrift REQUIRED)
+
+if(WIN32)
+  # Cross-built OpenSSL and Thrift, and the system's ODBC libraries.
+  include(${CMAKE_CURRENT_LIST_DIR}/windows-deps.cmake)
+else()
 find_package(OpenSSL 3 REQUIRED)
 pkg_check_modules(THRIFT REQUIRED IMPORTED_TARGET thrift)
-find_program(THRIFT_COMPILER thrift REQUIRED)
 
 # unixODBC: headers from odbc.pc, the installer library from odbcinst.pc.
 pkg_check_modules(ODBCINST REQUIRED odbcinst)
@@ -11,6 +16,7 @@ add_library(ODBC::odbcinst UNKNOWN IMPORTED)
 set_target_properties(ODBC::odbcinst PROPERTIES IMPORTED_LOCATION ${ODBCINST_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES "${ODBCINST_INCLUDE_DIRS}")
 find_library(ODBC_LIBRARY NAMES odbc REQUIRED)   # tests only: the Driver Manager
+endif()
 
 # TCLIService bindings, generated at build time from our own interface file.
 set(TCLI_IDL ${CMAKE_SOURCE_DIR}/driver/protocol/TCLIService.thrift)

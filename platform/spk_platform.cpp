@@ -1,3 +1,5 @@
+// The POSIX half of the platform layer.
+#ifndef _WIN32
 #include "spk_platform.h"
 
 #include <dlfcn.h>
@@ -48,3 +50,9 @@ void spk_dl_folder_of(const void *address, char *buffer, int size) {
 int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}
+
+int spk_registry_setup_path(const char *, char *out, size_t size) {
+    if (out && size) out[0] = '\0';
+    return -1;
+}
+#endif

@@ -1,6 +1,7 @@
 // What the driver takes from the operating system, behind one small interface.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 uint64_t spk_thread_id();
@@ -23,3 +24,10 @@ void spk_dl_folder_of(const void *address, char *buffer, int size);
 // Socket subsystem start-up and clean-up (nothing to do on POSIX systems).
 int spk_socket_startup();
 void spk_socket_cleanup();
+
+// The setup library's full path from the platform's registry of ODBC drivers
+// (Windows: HKEY_LOCAL_MACHINE "SOFTWARE\ODBC\ODBCINST.INI\<driver>", value
+// "Setup").  0 with `out` filled (NUL-terminated, cut to `size`), or -1 when
+// the platform keeps no such registry or it has no such value; the ODBC
+// installer library's ODBCINST.INI is then the place to look.
+int spk_registry_setup_path(const char *driver, char *out, size_t size);

@@ -42,6 +42,14 @@ export TARN_ASAN_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-n
 cd "$ROOT/build-test"
 ctest --output-on-failure -L "$LABELS" -j 2 --timeout 600
 
+# The Windows build (mingw-w64) and its tests under Wine, against the same
+# Spark servers (TARN_WINDOWS_TESTS=1: the build takes minutes and is not yet
+# part of every run).
+if [ "${TARN_WINDOWS_TESTS:-0}" = 1 ] && echo windows | grep -Eq "$LABELS"; then
+    "$ROOT/scripts/windows.sh" build
+    "$ROOT/scripts/windows.sh" test
+fi
+
 # The tests that run statements of one connection on several threads, once
 # more under ThreadSanitizer (the driver is rebuilt with it too).
 if echo odbc | grep -Eq "$LABELS"; then

@@ -12,8 +12,11 @@ SPK_API SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT HandleType, SQLHANDLE Handl
                   "message_text=%p, buffer_length=%d, text_length_ptr=%p",
                   (int)HandleType, Handle, (int)RecNumber, Sqlstate, NativeError, MessageText, (int)BufferLength,
                   TextLength);
-        SQLRETURN rc = spk_diag_get_rec(HandleType, Handle, RecNumber, 1, Sqlstate, NativeError, MessageText,
-                                        BufferLength, TextLength);
+        // SQLINTEGER is long on some platforms: the record's code goes through a local.
+        int32_t native = NativeError ? (int32_t)*NativeError : 0;
+        SQLRETURN rc = spk_diag_get_rec(HandleType, Handle, RecNumber, 1, Sqlstate, NativeError ? &native : nullptr,
+                                        MessageText, BufferLength, TextLength);
+        if (NativeError) *NativeError = native;
         SPK_LOG(Handle, LOG_EXIT, "SQLGetDiagRecW: return value=%d", (int)rc);
         return rc;
     });

@@ -305,7 +305,7 @@ TEST_F(Diag, RecWideReturnsEverything) {
     spk_post_error(conn, "HY000", 0, nullptr);
     spk_post_error(conn, "42000", 1234, "%s", THIRTY.c_str());
     Guarded state(12), msg(200);
-    SQLINTEGER native = 0;
+    int32_t native = 0;
     SQLSMALLINT len = 0;
     EXPECT_EQ(spk_diag_get_rec(SQL_HANDLE_DBC, conn, 2, 1, state.ptr(), &native, msg.ptr(), 100, &len), SQL_SUCCESS);
     EXPECT_EQ(std::u16string(state.units(), 6), std::u16string(u"42000\0", 6));
@@ -366,7 +366,7 @@ TEST_F(Diag, RecOnEveryHandleType) {
     } cases[] = {{SQL_HANDLE_ENV, env}, {SQL_HANDLE_DBC, conn}, {SQL_HANDLE_STMT, stmt}, {SQL_HANDLE_DESC, desc}};
     for (auto &c : cases) {
         spk_post_error(c.h, "HY092", 3, nullptr);
-        SQLINTEGER native = 0;
+        int32_t native = 0;
         EXPECT_EQ(spk_diag_get_rec(c.type, c.h, 1, 1, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
         EXPECT_EQ(native, 3);
     }

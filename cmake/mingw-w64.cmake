@@ -1,0 +1,24 @@
+# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (posix thread
+# model: the win32 one has no std::mutex or std::thread).
+#   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARN_WIN_PREFIX=<dir with OpenSSL and Thrift>
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(TARN_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TARN_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TARN_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${TARN_MINGW_TRIPLE}-windres)
+set(CMAKE_AR ${TARN_MINGW_TRIPLE}-gcc-ar-posix CACHE FILEPATH "")
+set(CMAKE_RANLIB ${TARN_MINGW_TRIPLE}-gcc-ranlib-posix CACHE FILEPATH "")
+
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARN_WIN_PREFIX)
+set(CMAKE_FIND_ROOT_PATH /usr/${TARN_MINGW_TRIPLE} ${TARN_WIN_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Programs built here run under Wine.
+find_program(TARN_WINE wine)
+if(TARN_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TARN_WINE})
+endif()
