@@ -103,6 +103,8 @@ struct SpkConnection : SpkHandle {
     SpkString *gss_lib;
     SpkString *krb_principle;
     SpkString *access_token;
+    SpkString *database;           // the database the session opens in
+    SpkString *driver;             // DRIVER= of the connection string, as given
     int32_t gss_flag;
     char log_file[256];
 

@@ -27,6 +27,8 @@ enum SpkSettingId {
     SPK_SET_GSS_LIB,
     SPK_SET_GSS_FLAG,
     SPK_SET_HTTP_URI,
+    SPK_SET_DATABASE,        // the database the session opens in
+    SPK_SET_DRIVER,          // the driver the application named (connection string only)
     SPK_SET_COUNT
 };
 
@@ -79,6 +81,9 @@ extern const char *const spk_auth_names[SPK_AUTH_CODE_COUNT];
 int spk_auth_code_from_name(const char *text);
 // The method name written in the output connection string; null for 0.
 const char *spk_auth_out_name(int code);
+// Whether an Authentication value names a method: a method name, a number
+// of one (0..6), or nothing (the default).
+bool spk_auth_value_known(const char *text);
 
 // Switch values as the setup library writes them.
 #define SPK_WORD_YES "Yes"

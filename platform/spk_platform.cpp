@@ -3,6 +3,7 @@
 #include "spk_platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -50,6 +51,14 @@ void spk_dl_folder_of(const void *address, char *buffer, int size) {
 int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}
+
+FILE *spk_open_private_append(const char *path) {
+    int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE *f = fdopen(fd, "a+");
+    if (!f) close(fd);
+    return f;
+}
 
 int spk_registry_setup_path(const char *, char *out, size_t size) {
     if (out && size) out[0] = '\0';

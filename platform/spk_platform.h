@@ -3,11 +3,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 uint64_t spk_thread_id();
 uint32_t spk_process_id();
 // Wall clock: whole seconds since 1970 and microseconds.
 void spk_clock_now(int64_t *seconds, int32_t *microseconds);
+
+// Opens a file for appending, creating it readable and writable by its
+// owner only (it may hold SQL text and user names); null on failure.
+FILE *spk_open_private_append(const char *path);
 
 // Dynamic loading.
 void *spk_dl_open(const char *path);

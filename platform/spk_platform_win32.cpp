@@ -117,6 +117,10 @@ int spk_registry_setup_path(const char *driver, char *out, size_t size) {
     return out[0] ? 0 : -1;
 }
 
+// The file inherits the folder's access list (the user's own folders are
+// private to the user).
+FILE *spk_open_private_append(const char *path) { return fopen(path, "a+"); }
+
 void spk_socket_cleanup() {
     if (!spk_winsock_started) return;
     spk_winsock_started = false;

@@ -26,6 +26,8 @@ const SpkKeyword spk_keywords[SPK_SET_COUNT] = {
     {SPK_SET_GSS_LIB,                    "GSSLIB",                 SPK_RULE_TEXT,        "GSSLIB",                 nullptr,     SPK_RULE_TEXT,          SPK_OCCUR_FIRST_NON_EMPTY, "GSSLIB",                 0},
     {SPK_SET_GSS_FLAG,                   "GSSFLAG",                SPK_RULE_AUTO_BASE,   "GSSFLAG",                nullptr,     SPK_RULE_AUTO_BASE,     SPK_OCCUR_LAST,            "GSSFLAG",                0},
     {SPK_SET_HTTP_URI,                   "HttpUri",                SPK_RULE_TEXT,        "HttpUri",                nullptr,     SPK_RULE_TEXT,          SPK_OCCUR_FIRST_NON_EMPTY, "HttpUri",                0},
+    {SPK_SET_DATABASE,                   "Database",               SPK_RULE_TEXT,        "Database",               "Schema",    SPK_RULE_TEXT,          SPK_OCCUR_FIRST_NON_EMPTY, "Database",               0},
+    {SPK_SET_DRIVER,                     nullptr,                  SPK_RULE_NONE,        "Driver",                 nullptr,     SPK_RULE_TEXT,          SPK_OCCUR_FIRST,           nullptr,                  0},
 };
 // clang-format on
 
@@ -79,6 +81,16 @@ const char *spk_auth_out_name(int code) {
     if (code == 0) return nullptr;
     if (code < 0 || code >= SPK_AUTH_CODE_COUNT) return spk_auth_out_names[1];
     return spk_auth_out_names[code];
+}
+
+bool spk_auth_value_known(const char *text) {
+    if (!text) return true;
+    while (*text == ' ' || *text == '\t') text++;
+    if (!*text) return true;
+    if (spk_auth_code_from_name(text) >= 0) return true;
+    if (*text < '0' || *text > '9') return false;
+    int32_t code = spk_parse_auto_base(text);
+    return code >= 0 && code < SPK_AUTH_CODE_COUNT;
 }
 
 static int spk_digit_value(char c) {

@@ -257,3 +257,31 @@ int spk_get_string_info(SpkConnection *conn, int info_type, SpkString **out) {
         spk_str_free(value);
     return ret;
 }
+
+int spk_get_current_database(SpkConnection *conn, SpkString **out) {
+    *out = nullptr;
+    if (!conn || !conn->connected) return 0;
+    tcli::TOperationHandle op;
+    int ret = -1;
+    try {
+        if (spk_tcli_execute_statement(conn, "SELECT current_database()", &op) != 0) return -1;
+        tcli::TFetchResultsResp resp;
+        if (spk_tcli_fetch_results(conn, op, 1, &resp) == 0) {
+            const std::vector<tcli::TColumn> &cols = resp.results.columns;
+            if (resp.__isset.results && !cols.empty() && !cols[0].stringVal.values.empty()) {
+                const std::string &name = cols[0].stringVal.values[0];
+                *out = spk_str_from_utf8(name.data(), (long)name.size());
+                ret = *out ? 0 : -1;
+                if (!*out) spk_post_error(conn, "HY001", 0, nullptr);
+            } else {
+                spk_post_error(conn, "HY000", 0, "the server did not name the current database");
+            }
+        }
+        spk_tcli_close_operation(conn, op);
+    } catch (...) {
+        spk_post_error(conn, "HY001", 0, nullptr);
+        ret = -1;
+    }
+    SPK_LOG(conn, LOG_DETAIL, "spk_get_current_database: %d, '%S'", ret, *out);
+    return ret;
+}

@@ -14,3 +14,6 @@ int spk_close_session(SpkConnection *conn);
 // Asks the server for one string information item (GetInfo).  *out is none
 // when the server gives no text.  0 or -1.
 int spk_get_string_info(SpkConnection *conn, int info_type, SpkString **out);
+// The session's current database, asked from the server (so it follows USE).
+// *out is none when not connected.  0, or -1 with diagnostics posted.
+int spk_get_current_database(SpkConnection *conn, SpkString **out);

@@ -30,6 +30,9 @@ void spk_sasl_frame(std::string *out, int status, const void *payload, size_t le
 }
 
 namespace {
+// The most data a completion reply may carry (PLAIN sends none).
+constexpr uint32_t kSaslCompleteDataMax = 65536;
+
 apache::thrift::transport::TTransport *endpoint(SpkConnection *conn) {
     SpkTransportStack *st = conn ? conn->transport_stack : nullptr;
     return st ? st->base_transport.get() : nullptr;
@@ -129,7 +132,26 @@ int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) 
     }
     int status = header[0];
     uint32_t length = get_be32(header + 1);
-    if (status == SASL_COMPLETE) return 1;
+    if (status == SASL_COMPLETE) {
+        // Data that comes with the completion is read whole, so that the
+        // first Thrift message starts where it should.
+        if (length > kSaslCompleteDataMax) {
+            SPK_LOG(conn, LOG_ERROR, "SASL completion carries %u bytes", (unsigned)length);
+            spk_post_error(conn, "HY000", 0, "SASL completion carries %u bytes", (unsigned)length);
+            return 0;
+        }
+        char data[4096];
+        for (uint32_t left = length; left > 0;) {
+            uint32_t n = left < sizeof data ? left : (uint32_t)sizeof data;
+            if (spk_sasl_read(conn, data, n, &error) != 0) {
+                SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
+                spk_post_error(conn, "HY000", 0, "read fails: '%s'", error.c_str());
+                return 0;
+            }
+            left -= n;
+        }
+        return 1;
+    }
     if (status > SASL_COMPLETE) {
         SPK_LOG(conn, LOG_ERROR, "SASL Error response: Unexpected byte %d", status);
         spk_post_error(conn, "HY000", 0, "SASL Error response: Unexpected byte %d", status);

@@ -23,6 +23,8 @@ constexpr int SPK_VALUE_SIZE = 2048;
 constexpr int SPK_KEY_LIST_SAFE = SPK_KEY_LIST_SIZE - 1024;
 
 constexpr int32_t SPK_UNSET = -1;
+// The largest default string length (16 MiB).
+constexpr int32_t SPK_COL_LENGTH_MAX = 1 << 24;
 
 typedef std::vector<spk_unit> Units;
 
@@ -37,6 +39,8 @@ SpkString **spk_text_field(SpkConnection *c, int id) {
     case SPK_SET_KRB_PRINCIPLE: return &c->krb_principle;
     case SPK_SET_GSS_LIB: return &c->gss_lib;
     case SPK_SET_HTTP_URI: return &c->http_uri;
+    case SPK_SET_DATABASE: return &c->database;
+    case SPK_SET_DRIVER: return &c->driver;
     default: return nullptr;
     }
 }
@@ -55,7 +59,8 @@ int32_t *spk_number_field(SpkConnection *c, int id) {
 
 const int spk_text_ids[] = {SPK_SET_DSN,           SPK_SET_UID,           SPK_SET_PWD,
                             SPK_SET_SERVER,        SPK_SET_CERTIFICATE_FILE, SPK_SET_ACCESS_TOKEN,
-                            SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,       SPK_SET_HTTP_URI};
+                            SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,       SPK_SET_HTTP_URI,
+                            SPK_SET_DATABASE,      SPK_SET_DRIVER};
 const int spk_number_ids[] = {SPK_SET_PORT,           SPK_SET_COL_LENGTH, SPK_SET_ENCRYPT,
                               SPK_SET_TRUST_SERVER_CERTIFICATE, SPK_SET_AUTHENTICATION, SPK_SET_GSS_FLAG};
 
@@ -66,7 +71,10 @@ void spk_settings_set_numbers(SpkConnection *c, int32_t value) {
 // Unset numbers take their defaults.
 void spk_settings_defaults(SpkConnection *c) {
     if (c->port < 0) c->port = 0;
-    if (c->col_length < 0) c->col_length = 256;
+    // A string length of 0 would give clients a buffer that holds nothing;
+    // an absurd one, a buffer they cannot allocate.
+    if (c->col_length <= 0) c->col_length = 256;
+    if (c->col_length > SPK_COL_LENGTH_MAX) c->col_length = SPK_COL_LENGTH_MAX;
     if (c->encrypt < 0) c->encrypt = 0;
     if (c->trust_server_certificate < 0) c->trust_server_certificate = 0;
     if (c->authentication < 0) c->authentication = 0;
@@ -75,6 +83,13 @@ void spk_settings_defaults(SpkConnection *c) {
 
 int spk_oom(SpkConnection *c) {
     spk_post_error(c, "HY001", 0, nullptr);
+    return -1;
+}
+
+// An Authentication value that names no method is an error, never NONE.
+int spk_unknown_auth(SpkConnection *c, const char *value) {
+    SPK_LOG(c, LOG_ERROR, "unknown Authentication value '%s'", value);
+    spk_post_error(c, "08001", 0, "unknown Authentication value '%s'", value);
     return -1;
 }
 
@@ -145,6 +160,8 @@ struct SpkConnItem {
     Units value;                     // the value with braces resolved
 };
 
+bool spk_is_blank(spk_unit c) { return c == ' ' || c == '\t'; }
+
 // Reads the item starting at *pos; false at the end of the string.  Items
 // are separated by ";".  A value that begins with "{" runs to the matching
 // "}", where "}}" stands for one "}" and ";" or "=" are plain characters;
@@ -156,9 +173,12 @@ bool spk_next_item(const spk_unit *u, size_t n, size_t *pos, SpkConnItem *item) 
         *pos = p;
         return false;
     }
+    // Blanks around the keyword and after the '=' are not part of them.
+    while (p < n && spk_is_blank(u[p])) p++;
     item->key_start = p;
     while (p < n && u[p] != '=' && u[p] != ';') p++;
     item->key_end = p;
+    while (item->key_end > item->key_start && spk_is_blank(u[item->key_end - 1])) item->key_end--;
     item->value.clear();
     item->has_value = p < n && u[p] == '=';
     if (!item->has_value) {
@@ -167,6 +187,7 @@ bool spk_next_item(const spk_unit *u, size_t n, size_t *pos, SpkConnItem *item) 
         return true;
     }
     p++;
+    while (p < n && spk_is_blank(u[p])) p++;
     item->raw_start = p;
     if (p < n && u[p] == '{') {
         p++;
@@ -183,7 +204,11 @@ bool spk_next_item(const spk_unit *u, size_t n, size_t *pos, SpkConnItem *item) 
             item->value.push_back(u[p]);
         }
     }
+    // Blanks before the ';' are not part of the value (inside braces they are).
+    size_t kept = item->value.size();
+    if (p == item->raw_start) kept = 0;
     for (; p < n && u[p] != ';'; p++) item->value.push_back(u[p]);
+    while (item->value.size() > kept && spk_is_blank(item->value.back())) item->value.pop_back();
     item->raw_end = p;
     *pos = p;
     return true;
@@ -238,10 +263,22 @@ SpkString *spk_output_string(SpkConnection *c, bool masked) {
     spk_unit star_units[3] = {'*', '*', '*'};
     SpkString stars = {star_units, 3, 1};
     Units out;
-    if (c->dsn)
+    // The data source, or the driver as the application named it, so that
+    // the string connects again.
+    if (c->dsn) {
         spk_append_item(&out, "DSN", c->dsn);
-    else
+    } else if (c->driver && spk_str_length(c->driver) > 0) {
+        spk_append_ascii(&out, "DRIVER=");
+        Units name(spk_str_units(c->driver), spk_str_units(c->driver) + spk_str_length(c->driver));
+        out.push_back('{');
+        for (spk_unit ch : name) {
+            out.push_back(ch);
+            if (ch == '}') out.push_back('}');
+        }
+        spk_append_ascii(&out, "};");
+    } else {
         spk_append_ascii(&out, "DRIVER={" SPK_DRIVER_NAME "};");
+    }
     if (c->uid) spk_append_item(&out, "UID", c->uid);
     if (c->pwd) spk_append_item(&out, "PWD", masked ? &stars : c->pwd);
     if (c->server) spk_append_item(&out, "SERVER", c->server);
@@ -262,6 +299,7 @@ SpkString *spk_output_string(SpkConnection *c, bool masked) {
     if (c->gss_lib) spk_append_item(&out, "GSSLIB", c->gss_lib);
     if (c->gss_flag) spk_append_number(&out, "GSSFLAG", c->gss_flag);
     if (c->http_uri) spk_append_item(&out, "HttpUri", c->http_uri);
+    if (c->database) spk_append_item(&out, "Database", c->database);
     return spk_units_to_string(out);
 }
 
@@ -376,6 +414,7 @@ int spk_dsn_apply(SpkDsnReader *r, int id) {
             SPK_LOG(c, LOG_CONTINUATION, "%s: using default col length", src);
         return 0;
     }
+    if (id == SPK_SET_AUTHENTICATION && !spk_auth_value_known(value)) return spk_unknown_auth(c, value);
     *field = spk_rule_value(k->dsn_rule, value);
     switch (id) {
     case SPK_SET_PORT:
@@ -463,6 +502,7 @@ int spk_apply_keyword(SpkConnection *c, const SpkKeyword *k, const Units &value)
         spk_log_keyword(c, id);
         return 0;
     }
+    if (id == SPK_SET_AUTHENTICATION && !spk_auth_value_known(bytes.c_str())) return spk_unknown_auth(c, bytes.c_str());
     if (int32_t *field = spk_number_field(c, id)) {
         *field = spk_rule_value(k->keyword_rule, bytes.c_str());
         spk_log_keyword(c, id);
@@ -478,14 +518,14 @@ const int spk_connect_order[] = {
     SPK_SET_UID,     SPK_SET_PWD,            SPK_SET_COL_LENGTH,     SPK_SET_ENCRYPT,
     SPK_SET_TRUST_SERVER_CERTIFICATE,        SPK_SET_CERTIFICATE_FILE, SPK_SET_AUTHENTICATION,
     SPK_SET_ACCESS_TOKEN, SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,    SPK_SET_GSS_FLAG,
-    SPK_SET_HTTP_URI,
+    SPK_SET_HTTP_URI, SPK_SET_DATABASE,
 };
 const int spk_driver_connect_order[] = {
     SPK_SET_UID,     SPK_SET_PWD,            SPK_SET_SERVER,         SPK_SET_COL_LENGTH,
     SPK_SET_PORT,    SPK_SET_LOG_FILE,       SPK_SET_LOGGING,        SPK_SET_ENCRYPT,
     SPK_SET_TRUST_SERVER_CERTIFICATE,        SPK_SET_CERTIFICATE_FILE, SPK_SET_AUTHENTICATION,
     SPK_SET_ACCESS_TOKEN, SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,    SPK_SET_GSS_FLAG,
-    SPK_SET_HTTP_URI,
+    SPK_SET_HTTP_URI, SPK_SET_DATABASE,
 };
 
 SpkString *spk_bounded_utf8(const char *text, size_t size) {

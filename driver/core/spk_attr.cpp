@@ -11,11 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <atomic>
 #include <cstring>
 
 #include "core/spk_err.h"
 #include "core/spk_handle.h"
 #include "core/spk_log.h"
+#include "connect/spk_logon.h"
 
 namespace {
 
@@ -79,7 +81,7 @@ enum ConnGet : uint8_t {
     CG_UNKNOWN,      // HY092 "unexpected attribute"
     CG_INT,          // the stored field
     CG_INTERNAL,     // HY000 "unexpected internal error ..."
-    CG_CATALOG,      // the current catalog: always empty
+    CG_CATALOG,      // the current catalog: the session's current database
     CG_REFUSE,       // HY092
     CG_ZERO,         // 0
     CG_DEAD,         // SQL_CD_TRUE unless connected
@@ -373,44 +375,40 @@ void write_stmt_value(SpkStatement *stmt, const StmtAttr *a, uint64_t v) {
     }
 }
 
-// The cursor attributes keep each other consistent.
-void set_cursor_attr(SpkStmtAttrs &c, StmtSet which, uint32_t v) {
+// The cursor attributes.  Results are read forward once, so the only cursor
+// is forward-only, read-only and insensitive: another cursor type or
+// concurrency is changed to that one with 01S02; asking for a scrollable or
+// sensitive cursor is refused with HYC00.
+SQLRETURN set_cursor_attr(SpkStatement *stmt, StmtSet which, uint32_t v, const char *fn) {
+    SpkStmtAttrs &c = stmt->attrs;
     switch (which) {
     case SS_CURSOR_TYPE:
-        if (v == SQL_CURSOR_FORWARD_ONLY) {
-            c.cursor_scrollable = SQL_NONSCROLLABLE;
-        } else if (v == SQL_CURSOR_KEYSET_DRIVEN || v == SQL_CURSOR_STATIC) {
-            c.cursor_scrollable = SQL_SCROLLABLE;
-            c.cursor_sensitivity = c.concurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE;
-        } else if (v == SQL_CURSOR_DYNAMIC) {
-            c.cursor_scrollable = SQL_SCROLLABLE;
-            if (c.concurrency != SQL_CONCUR_READ_ONLY) c.cursor_sensitivity = SQL_SENSITIVE;
+    case SS_CONCURRENCY: {
+        bool type = which == SS_CURSOR_TYPE;
+        uint32_t supported = type ? SQL_CURSOR_FORWARD_ONLY : SQL_CONCUR_READ_ONLY;
+        (type ? c.cursor_type : c.concurrency) = supported;
+        if (v != supported) {
+            SPK_LOG(stmt, LOG_DETAIL, "%s: %s %d changed to %d", fn, type ? "cursor type" : "concurrency", (int)v,
+                    (int)supported);
+            return spk_post_error(stmt, "01S02", 0, "Option value changed");
         }
-        c.cursor_type = v;
-        break;
-    case SS_CONCURRENCY:
-        c.concurrency = v;
-        c.cursor_sensitivity = v == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE;
-        break;
+        return SQL_SUCCESS;
+    }
     case SS_SENSITIVITY:
         if (v == SQL_SENSITIVE) {
-            c.concurrency = SQL_CONCUR_LOCK;
-            c.cursor_type = SQL_CURSOR_DYNAMIC;
-        } else {
-            c.cursor_type = SQL_CURSOR_STATIC;
-            c.concurrency = SQL_CONCUR_READ_ONLY;
+            SPK_LOG(stmt, LOG_ERROR, "%s: sensitive cursors are not supported", fn);
+            return spk_post_error(stmt, "HYC00", 0, nullptr);
         }
         c.cursor_sensitivity = v;
-        break;
+        return SQL_SUCCESS;
     case SS_SCROLLABLE:
         if (v == SQL_SCROLLABLE) {
-            c.cursor_type = c.cursor_sensitivity == SQL_SENSITIVE ? SQL_CURSOR_DYNAMIC : SQL_CURSOR_STATIC;
-        } else {
-            c.cursor_type = SQL_CURSOR_FORWARD_ONLY;
+            SPK_LOG(stmt, LOG_ERROR, "%s: scrollable cursors are not supported", fn);
+            return spk_post_error(stmt, "HYC00", 0, nullptr);
         }
         c.cursor_scrollable = v;
-        break;
-    default: break;
+        return SQL_SUCCESS;
+    default: return SQL_SUCCESS;
     }
 }
 
@@ -493,7 +491,11 @@ SQLRETURN set_stmt_value(SpkStatement *stmt, const StmtAttr *a, void *value, con
     case SS_CURSOR_TYPE:
     case SS_CONCURRENCY:
     case SS_SENSITIVITY:
-    case SS_SCROLLABLE: set_cursor_attr(stmt->attrs, a->set, (uint32_t)v); break;
+    case SS_SCROLLABLE: {
+        SQLRETURN rc = set_cursor_attr(stmt, a->set, (uint32_t)v, fn);
+        if (rc != SQL_SUCCESS) return rc;
+        break;
+    }
     case SS_ROWSET_SIZE:
     case SS_ARRAY_SIZE:
         if (v == 0) v = 1;
@@ -554,9 +556,13 @@ SQLRETURN spk_get_connect_attr(SpkConnection *conn, const char *fn, int wide, SQ
         SPK_LOG(conn, LOG_ERROR, "%s: %s cannot be read", fn, a->name);
         return spk_post_error(conn, "HY000", 0, "unexpected internal error in %s, unknown type %d", fn, 0);
     case CG_CATALOG: {
+        // The session's current database (empty when not connected).
+        SpkString *db = nullptr;
+        if (spk_get_current_database(conn, &db) != 0) return SQL_ERROR;
         long length = 0;
-        SQLRETURN rc = wide ? spk_copy_wide_bytes(conn, nullptr, value, buffer_length, &length)
-                            : spk_copy_ansi(conn, nullptr, value, buffer_length, &length);
+        SQLRETURN rc = wide ? spk_copy_wide_bytes(conn, db, value, buffer_length, &length)
+                            : spk_copy_ansi(conn, db, value, buffer_length, &length);
+        spk_str_free(db);
         if (string_length && rc != SQL_ERROR) *string_length = (SQLINTEGER)length;
         return rc;
     }
@@ -735,7 +741,9 @@ SQLRETURN spk_set_cursor_name(SpkStatement *stmt, const char *fn, SpkString *nam
 SQLRETURN spk_get_cursor_name(SpkStatement *stmt, const char *fn, int wide, void *buffer, SQLSMALLINT buffer_length,
                               SQLSMALLINT *name_length) {
     if (!stmt->cursor_name) {
-        const unsigned number = 1;
+        // Each statement gets a name of its own.
+        static std::atomic<unsigned> last{0};
+        const unsigned number = ++last;
         SPK_LOG(stmt, LOG_DETAIL, "%s: create cursor name from %x", fn, number);
         char text[32];
         snprintf(text, sizeof text, "SQL_CUR%08X", number);
@@ -743,7 +751,8 @@ SQLRETURN spk_get_cursor_name(SpkStatement *stmt, const char *fn, int wide, void
         if (!stmt->cursor_name) return spk_post_error(stmt, "HY001", 0, nullptr);
     }
     long length = 0;
-    SQLRETURN rc = wide ? spk_copy_wide_bytes(stmt, stmt->cursor_name, buffer, buffer_length, &length)
+    // The wide call counts characters, in its buffer length and in the name's.
+    SQLRETURN rc = wide ? spk_copy_wide_chars(stmt, stmt->cursor_name, buffer, buffer_length, &length)
                         : spk_copy_ansi(stmt, stmt->cursor_name, buffer, buffer_length, &length);
     if (name_length && rc != SQL_ERROR) *name_length = (SQLSMALLINT)length;
     return rc;

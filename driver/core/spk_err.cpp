@@ -40,6 +40,7 @@ const ErrorEntry ERROR_TABLE[] = {
     {"HY024", "Invalid argument value"},
     {"HY011", "Operation invalid at this time"},
     {"22003", "Numeric value out of range"},
+    {"22008", "Datetime field overflow"},
     {"22018", "Invalid character value for cast specification"},
     {"01S07", "Fractional truncation"},
     {"HY104", "Invalid precision value"},
@@ -182,6 +183,12 @@ short spk_post_error(void *handle, const char *sqlstate, int32_t native, const c
     short rc = vpost(handle, sqlstate, native, -1, format, ap);
     va_end(ap);
     return rc;
+}
+
+void spk_set_row_number(void *handle, int64_t row) {
+    if (!is_handle(handle)) return;
+    for (SpkError *e = static_cast<SpkHandle *>(handle)->diagnostics; e; e = e->next)
+        if (e->row_number == 0) e->row_number = row;
 }
 
 short spk_post_column_error(void *handle, const char *sqlstate, int32_t native, int32_t column_number,

@@ -22,6 +22,9 @@ struct SpkError {
 // `return spk_post_error(h, "HY009", 0, nullptr);`.  `format` may be null and
 // uses the trace formatter's conversions.  Never throws.
 short spk_post_error(void *handle, const char *sqlstate, int32_t native, const char *format, ...);
+// Names the row (1-based, in the rowset) of the records posted on `handle`
+// that name none yet.
+void spk_set_row_number(void *handle, int64_t row);
 short spk_post_column_error(void *handle, const char *sqlstate, int32_t native, int32_t column_number,
                             const char *format, ...);
 // The same with an argument list (column_number -1 for none).

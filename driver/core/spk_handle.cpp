@@ -234,7 +234,7 @@ void spk_stmt_free(SpkStatement *s, bool unlink) {
     free(s);
 }
 
-static void spk_conn_free_children(SpkConnection *conn) {
+void spk_conn_free_children(SpkConnection *conn) {
     // Statements first: they free their own implicit descriptors, which
     // are also in this list, so walk from the head each time.
     for (;;) {
@@ -254,7 +254,8 @@ static void spk_conn_free_children(SpkConnection *conn) {
 void spk_settings_texts_free(SpkConnection *conn) {
     SpkString **texts[] = {&conn->dsn,     &conn->uid,           &conn->pwd,
                            &conn->server,  &conn->certificate_file, &conn->http_uri,
-                           &conn->gss_lib, &conn->krb_principle,  &conn->access_token};
+                           &conn->gss_lib, &conn->krb_principle,  &conn->access_token,
+                           &conn->database, &conn->driver};
     for (SpkString **t : texts) {
         spk_str_free(*t);
         *t = nullptr;

@@ -14,6 +14,9 @@ void spk_conn_free(SpkConnection *conn, bool unlink);
 void spk_stmt_free(SpkStatement *stmt, bool unlink);
 void spk_desc_free(SpkDescriptor *desc, bool unlink);
 
+// Frees the connection's statements and explicitly allocated descriptors
+// (SQLDisconnect, freeing the connection).
+void spk_conn_free_children(SpkConnection *conn);
 // Back to the state after allocation: settings texts freed, attributes at
 // their initial values.  Run by SQLDisconnect after the session is closed.
 void spk_conn_reset(SpkConnection *conn);

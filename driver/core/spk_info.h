@@ -17,15 +17,14 @@ enum SpkInfoKind : uint8_t {
     SPK_INFO_DSN,       // the connection's data source name
     SPK_INFO_UID,       // the connection's user name
     SPK_INFO_SERVER,    // asked from the server (GetInfo with the same number)
+    SPK_INFO_DATABASE,  // the session's current database, asked from the server
 };
 
 struct SpkInfoEntry {
     uint16_t type;
     uint8_t kind;
-    uint32_t value;            // integer answer for ANSI callers
-    uint32_t wide_value;       // integer answer for wide callers
-    const char *text;          // text answer for ANSI callers
-    const char *wide_text;     // text answer for wide callers
+    uint32_t value;            // integer answer
+    const char *text;          // text answer (UTF-8)
 };
 
 // The entry of an info type, or null when the driver does not know it.

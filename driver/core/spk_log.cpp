@@ -334,7 +334,7 @@ Dest open_dest(const char *log_file, size_t cap, bool per_thread) {
                  (unsigned long long)spk_thread_id());
     else
         snprintf(path, sizeof path, "%.*s", (int)len, log_file);
-    return {fopen(path, "a+"), false};
+    return {spk_open_private_append(path), false};
 }
 
 void close_dest(Dest d) {

@@ -35,7 +35,7 @@ static const SpkTypeDescription spk_type_table[] = {
     {tcli::TTypeId::TIMESTAMP_TYPE, SQL_TYPE_TIMESTAMP, SQL_DATETIME, 26, 6, 6, 26, 16, 0, "datetime", 3, "{ts '",
      "'}"},
     {tcli::TTypeId::BINARY_TYPE, SQL_VARBINARY, SQL_VARBINARY, L_, L_, 0, L_, L_, 0, "binary", 3, "'", "'"},
-    {tcli::TTypeId::DATE_TYPE, SQL_TYPE_DATE, SQL_DATETIME, 10, 0, 0, 6, 6, 0, "date", 3, "{d '", "'}"},
+    {tcli::TTypeId::DATE_TYPE, SQL_TYPE_DATE, SQL_DATETIME, 10, 0, 0, 10, 6, 0, "date", 3, "{d '", "'}"},
     {tcli::TTypeId::CHAR_TYPE, SQL_CHAR, SQL_CHAR, L_, L_, 0, L_, L_, 0, "char", 3, "'", "'"},
 };
 static const SpkTypeDescription spk_type_varchar = {-1, SQL_VARCHAR, SQL_VARCHAR, L_, L_, 0, L_, L_, 0,

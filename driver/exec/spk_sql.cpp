@@ -3,9 +3,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/spk_err.h"
 #include "core/spk_log.h"
+#include "spk_escape.h"
 
 namespace {
 
@@ -60,19 +62,20 @@ size_t word_end(const spk_unit *u, size_t n, size_t i) {
 // Skipping quoted text and comments over u[i, n).  Each returns the index
 // just past the construct, or n when it does not end.
 
-// A single-quoted literal starting at u[i] == '\''.  Backslash escapes are
-// honoured unless the literal is raw (r'...').
+// A string literal starting at u[i], a single or double quote (in Spark both
+// quote strings).  Backslash escapes are honoured unless the literal is raw
+// (r'...'); a doubled quote stands for itself.
 size_t skip_literal(const spk_unit *u, size_t n, size_t i, bool raw, bool *closed = nullptr) {
     if (closed) *closed = false;
-    i++;
+    spk_unit q = u[i++];
     while (i < n) {
         spk_unit c = u[i];
         if (c == '\\' && !raw) {
             i += 2;
             continue;
         }
-        if (c == '\'') {
-            if (i + 1 < n && u[i + 1] == '\'') {
+        if (c == q) {
+            if (i + 1 < n && u[i + 1] == q) {
                 i += 2;
                 continue;
             }
@@ -84,8 +87,8 @@ size_t skip_literal(const spk_unit *u, size_t n, size_t i, bool raw, bool *close
     return n;
 }
 
-// A quoted identifier starting at u[i] (backtick or double quote); a doubled
-// quote stands for itself.
+// A quoted identifier starting at u[i] (a backtick); a doubled quote stands
+// for itself.
 size_t skip_identifier(const spk_unit *u, size_t n, size_t i) {
     spk_unit q = u[i++];
     while (i < n) {
@@ -161,6 +164,7 @@ size_t skip_trivia(const spk_unit *u, size_t n, size_t i, bool parens) {
 enum : uint8_t {
     F_CODE = 1,   // unquoted, uncommented text
     F_TOP = 2,    // ... at parenthesis and brace depth 0
+    F_MARK = 4,   // a parameter marker
 };
 
 struct Buf {
@@ -206,8 +210,15 @@ struct Buf {
         memset(f + len, flag, n);
         len += n;
     }
-    void push_ascii(const char *s) {
-        while (*s) push((spk_unit)(unsigned char)*s++);
+    void push_ascii(const char *s, uint8_t flag = 0) {
+        while (*s) push((spk_unit)(unsigned char)*s++, flag);
+    }
+    // Copies src[a, b) with its flags.
+    void push_copy(const Buf &src, size_t a, size_t b) {
+        if (!reserve(len + (b - a))) return;
+        memcpy(u + len, src.u + a, (b - a) * sizeof(spk_unit));
+        memcpy(f + len, src.f + a, b - a);
+        len += b - a;
     }
     spk_unit last() const {
         return len ? u[len - 1] : 0;
@@ -285,46 +296,188 @@ int64_t limit_value(const Buf &out, int32_t limit_offset) {
     return v;
 }
 
-// Rewrites the escape out[s..e] ('{' ... '}') in place when it is a date,
-// time or timestamp escape made of its keyword and one quoted literal.
-// Anything else stays as written.
-void rewrite_escape(Buf &out, size_t s, size_t e) {
-    const spk_unit *u = out.u;
-    size_t p = s + 1;
-    while (p < e && is_ws(u[p])) p++;
-    if (p >= e) return;
-    const char *kw;
-    spk_unit k0 = lower(u[p]);
-    if (k0 == 'd') {
-        kw = "DATE ";
-        p++;
-    } else if (k0 == 't' && p + 1 < e && lower(u[p + 1]) == 's') {
-        kw = "TIMESTAMP ";
-        p += 2;
-    } else if (k0 == 't') {
-        kw = "TIME ";
-        p++;
-    } else {
+// ---------------------------------------------------------------------------
+// ODBC escapes.  Each escape is rewritten when its closing brace arrives, so
+// an inner escape is already Spark SQL when the outer one is read.  Only
+// units flagged F_CODE (outside literals and comments) are structure.
+
+struct Range {
+    size_t a, b;
+};
+
+bool code_at(const Buf &out, size_t i, spk_unit c) {
+    return out.u[i] == c && (out.f[i] & F_CODE);
+}
+
+size_t skip_ws_in(const Buf &out, size_t i, size_t e) {
+    while (i < e && is_ws(out.u[i])) i++;
+    return i;
+}
+
+Range trim(const Buf &out, size_t a, size_t b) {
+    while (a < b && is_ws(out.u[a])) a++;
+    while (b > a && is_ws(out.u[b - 1])) b--;
+    return {a, b};
+}
+
+enum { MAX_ARGS = 8 };
+
+// The arguments of a call whose '(' is at out[p] and that must end just
+// before position e (trailing blanks allowed).  Returns the argument count,
+// or -1 when the text is not such a call.
+int split_args(const Buf &out, size_t p, size_t e, Range *args) {
+    int depth = 0;
+    size_t start = p + 1;
+    int count = 0;
+    for (size_t i = p; i < e; i++) {
+        if (!(out.f[i] & F_CODE)) continue;
+        spk_unit c = out.u[i];
+        if (c == '(' || c == '[') {
+            depth++;
+        } else if (c == ')' || c == ']') {
+            if (--depth == 0) {
+                if (c != ')' || skip_ws_in(out, i + 1, e) != e) return -1;
+                Range r = trim(out, start, i);
+                if (count == 0 && r.a == r.b) return 0;
+                if (count == MAX_ARGS || r.a == r.b) return -1;
+                args[count++] = r;
+                return count;
+            }
+        } else if (c == ',' && depth == 1) {
+            Range r = trim(out, start, i);
+            if (count == MAX_ARGS || r.a == r.b) return -1;
+            args[count++] = r;
+            start = i + 1;
+        }
+    }
+    return -1;
+}
+
+// Writes a function template (see spk_escape.h) with its arguments.
+bool expand(Buf &rep, const Buf &out, const char *t, const Range *args, int nargs) {
+    for (; *t; t++) {
+        if (*t != '$') {
+            rep.push((spk_unit)*t, F_CODE);
+            continue;
+        }
+        t++;
+        if (*t == '*') {
+            for (int k = 0; k < nargs; k++) {
+                if (k) rep.push_ascii(", ", F_CODE);
+                rep.push_copy(out, args[k].a, args[k].b);
+            }
+            continue;
+        }
+        char kind = 0;
+        if (*t == 'T' || *t == 'I') kind = *t++;
+        int k = *t - '1';
+        if (k < 0 || k >= nargs) return false;
+        if (!kind) {
+            rep.push_copy(out, args[k].a, args[k].b);
+            continue;
+        }
+        const spk_unit *w = out.u + args[k].a;
+        size_t n = args[k].b - args[k].a;
+        const char *spark = kind == 'T' ? spk_convert_type(w, n) : spk_interval_unit(w, n);
+        if (!spark) return false;
+        rep.push_ascii(spark, F_CODE);
+    }
+    return !rep.failed;
+}
+
+// {fn name(args)} from out[p] (the function name) to the '}' at e.
+bool translate_fn(Buf &rep, const Buf &out, size_t p, size_t e) {
+    size_t q = word_end(out.u, e, p);
+    if (q == p) return false;
+    size_t open = skip_ws_in(out, q, e);
+    Range args[MAX_ARGS];
+    int nargs = 0;
+    if (open < e) {
+        if (!code_at(out, open, '(')) return false;
+        nargs = split_args(out, open, e, args);
+        if (nargs < 0) return false;
+    }
+    const SpkFnEscape *f = spk_fn_escape_find(out.u + p, q - p);
+    if (!f) {
+        // A function ODBC does not define: Spark's own, called as written.
+        rep.push_copy(out, p, q);
+        if (open < e) rep.push_copy(out, open, trim(out, open, e).b);
+        return !rep.failed;
+    }
+    if (nargs < f->min_args || nargs > f->max_args) return false;
+    return expand(rep, out, f->spark, args, nargs);
+}
+
+// {d '...'}, {t '...'}, {ts '...'}: the keyword and one literal.
+bool translate_datetime(Buf &rep, const Buf &out, const char *kw, size_t p, size_t e) {
+    p = skip_ws_in(out, p, e);
+    if (p >= e || out.u[p] != '\'') return false;
+    bool closed;
+    size_t lit_end = skip_literal(out.u, e, p, false, &closed);
+    if (!closed || skip_ws_in(out, lit_end, e) != e) return false;
+    rep.push_ascii(kw, F_CODE);
+    rep.push_copy(out, p, lit_end);
+    return !rep.failed;
+}
+
+// Rewrites the escape that runs from the '{' at out[s] to the '}' that ends
+// the output.  An escape that is not understood stays as written.
+void rewrite_escape(Buf &out, size_t s) {
+    size_t e = out.len - 1;
+    size_t p = skip_ws_in(out, s + 1, e);
+    size_t q = p;
+    while (q < e && is_letter(out.u[q])) q++;
+    Buf rep;
+    bool done = false;
+    if (q > p && q < e && !is_ws(out.u[q]) && out.u[q] != '\'') return;
+    if (word_is(out.u, p, q, "d")) {
+        done = translate_datetime(rep, out, "DATE ", q, e);
+    } else if (word_is(out.u, p, q, "t")) {
+        done = translate_datetime(rep, out, "TIME ", q, e);
+    } else if (word_is(out.u, p, q, "ts")) {
+        done = translate_datetime(rep, out, "TIMESTAMP ", q, e);
+    } else if (word_is(out.u, p, q, "fn")) {
+        done = translate_fn(rep, out, skip_ws_in(out, q, e), e);
+    } else if (word_is(out.u, p, q, "oj")) {
+        Range r = trim(out, q, e);
+        rep.push_copy(out, r.a, r.b);
+        done = r.a < r.b && !rep.failed;
+    } else if (word_is(out.u, p, q, "call")) {
+        Range r = trim(out, q, e);
+        rep.push_ascii("CALL ", F_CODE);
+        rep.push_copy(out, r.a, r.b);
+        done = r.a < r.b && !rep.failed;
+    }
+    if (!done) {
+        if (rep.failed) out.failed = true;
         return;
     }
-    if (p >= e || (!is_ws(u[p]) && u[p] != '\'')) return;
-    while (p < e && is_ws(u[p])) p++;
-    if (p >= e || u[p] != '\'') return;
-    size_t lit = p;
-    bool closed;
-    size_t lit_end = skip_literal(u, e, p, false, &closed);
-    if (!closed) return;
-    p = lit_end;
-    while (p < e && is_ws(u[p])) p++;
-    if (p != e) return;
+    out.len = s;
+    out.push_copy(rep, 0, rep.len);
+}
 
-    size_t kwlen = strlen(kw);
-    size_t litlen = lit_end - lit;
-    if (!out.reserve(s + kwlen + litlen)) return;
-    memmove(out.u + s + kwlen, out.u + lit, litlen * sizeof(spk_unit));
-    for (size_t k = 0; k < kwlen; k++) out.u[s + k] = (spk_unit)kw[k];
-    memset(out.f + s, 0, kwlen + litlen);
-    out.len = s + kwlen + litlen;
+// {escape 'c'} at in[i] ('{'): the LIKE escape clause, read before the
+// literal rules would take a backslash as escaping the closing quote.
+// Returns the index after the '}', or i when the text is not such a clause.
+size_t escape_clause(Buf &out, const spk_unit *in, size_t n, size_t i) {
+    size_t p = i + 1;
+    while (p < n && is_ws(in[p])) p++;
+    size_t q = word_end(in, n, p);
+    if (!word_is(in, p, q, "escape")) return i;
+    while (q < n && is_ws(in[q])) q++;
+    if (q + 2 >= n || in[q] != '\'') return i;
+    spk_unit c = in[q + 1];
+    size_t r = q + 2;
+    if (c == '\'' && r < n && in[r] == '\'') r++;   // '''' writes a quote
+    if (r >= n || in[r] != '\'') return i;
+    r++;
+    while (r < n && is_ws(in[r])) r++;
+    if (r >= n || in[r] != '}') return i;
+    out.push_ascii("ESCAPE '", F_CODE);
+    if (c == '\\' || c == '\'') out.push('\\');
+    out.push(c);
+    out.push('\'');
+    return r + 1;
 }
 
 const char *const NO_ROWS[] = {"insert", "update", "delete", "merge", "set", "create", "drop",
@@ -346,10 +499,10 @@ int32_t with_returns_rows(const spk_unit *u, size_t n, size_t i) {
     bool after_close = false;
     while (i < n) {
         spk_unit c = u[i];
-        if (c == '\'') {
+        if (c == '\'' || c == '"') {
             i = skip_literal(u, n, i, raw_prefix(u, i, 0));
             after_close = false;
-        } else if (c == '`' || c == '"') {
+        } else if (c == '`') {
             i = skip_identifier(u, n, i);
             after_close = false;
         } else if ((c == '-' && i + 1 < n && u[i + 1] == '-') || (c == '/' && i + 1 < n && u[i + 1] == '*') ||
@@ -436,7 +589,7 @@ int32_t spk_sql_returns_rows(const SpkString *text) {
     return changes_state(u, i, j) ? 0 : 1;
 }
 
-SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan) {
+SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan, int noscan) {
     spk_sql_scan_clear(scan);
     SPK_LOG(handle, LOG_DETAIL, "at start of spk_process_sql input string '%S'", text);
 
@@ -446,12 +599,11 @@ SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan
     Buf out;
     out.reserve(n + n / 4 + 16);
 
-    enum { Q_NONE, Q_LITERAL, Q_DQUOTE, Q_BACKTICK } quote = Q_NONE;
+    enum { Q_NONE, Q_LITERAL, Q_BACKTICK } quote = Q_NONE;
+    spk_unit literal_quote = '\'';
     bool raw = false;
     int paren = 0;
-    int brace = 0;
-    size_t brace_start = 0;
-    int32_t brace_markers = 0;
+    std::vector<size_t> braces;   // output positions of the open escapes' '{'
     int vlen = 0;
     bool verb_done = false;
     int32_t count = 0;
@@ -469,8 +621,8 @@ SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan
                 i += 2;
                 continue;
             }
-            if (c == '\'') {
-                if (i + 1 < n && in[i + 1] == '\'') {
+            if (c == literal_quote) {
+                if (i + 1 < n && in[i + 1] == literal_quote) {
                     out.push(c);
                     i += 2;
                     continue;
@@ -486,41 +638,21 @@ SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan
             i++;
             continue;
         }
-        if (quote == Q_DQUOTE) {
-            if (c == '"') {
-                if (i + 1 < n && in[i + 1] == '"') {
-                    out.push('"');
-                    i += 2;
-                    continue;
-                }
-                out.push('`');
-                quote = Q_NONE;
-            } else if (c == '`') {
-                out.push('`');
-                out.push('`');
-            } else {
-                out.push(c);
-            }
-            i++;
-            continue;
-        }
 
         // Outside quotes.  Nothing written yet: leading blanks go.
-        if (out.len == 0 && (is_ws(c) || is_bom(c))) {
+        if (out.len == 0 && (is_ws(c) || is_bom(c)) && !noscan) {
             i++;
             continue;
         }
-        uint8_t flag = F_CODE | ((paren == 0 && brace == 0) ? F_TOP : 0);
+        uint8_t flag = F_CODE | ((paren == 0 && braces.empty()) ? F_TOP : 0);
         switch (c) {
         case '\'':
+        case '"':
+            // In Spark both quote string literals.
             raw = out.len >= 1 && (out.f[out.len - 1] & F_CODE) && raw_prefix(out.u, out.len, 0);
             out.push(c);
             quote = Q_LITERAL;
-            i++;
-            continue;
-        case '"':
-            out.push('`');
-            quote = Q_DQUOTE;
+            literal_quote = c;
             i++;
             continue;
         case '`':
@@ -540,14 +672,11 @@ SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan
             if (i + 1 < n && in[i + 1] == '*') {
                 bool closed;
                 size_t j = skip_block_comment(in, n, i, &closed);
-                if (i + 2 < n && in[i + 2] == '+') {
-                    // An optimizer hint: kept as written.
+                if ((i + 2 < n && in[i + 2] == '+') || !closed || noscan) {
+                    // Optimizer hints are kept as written, and so is a
+                    // comment that does not end (the server rejects it).
                     out.push_units(in + i, j - i);
                     i = j;
-                    continue;
-                }
-                if (!closed) {
-                    i = n;   // an unterminated comment swallows the rest
                     continue;
                 }
                 i = j;
@@ -570,25 +699,33 @@ SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan
             m->number = ++count;
             m->next = markers;
             markers = m;
-            out.push(c, flag);
+            out.push(c, flag | F_MARK);
             i++;
             continue;
         }
         case '{':
-            if (++brace == 1) {
-                brace_start = out.len;
-                brace_markers = count;
+            if (noscan) break;
+            if (size_t j = escape_clause(out, in, n, i); j != i) {
+                i = j;
+                continue;
             }
+            braces.push_back(out.len);
             out.push(c, flag);
             i++;
             continue;
         case '}':
+            if (noscan) break;
             out.push(c, flag);
-            if (brace > 0 && --brace == 0 && count == brace_markers) rewrite_escape(out, brace_start, out.len - 1);
+            if (!braces.empty()) {
+                size_t start = braces.back();
+                braces.pop_back();
+                rewrite_escape(out, start);
+            }
             i++;
             continue;
         case 0xFEFF:
         case 0xFFFE:
+            if (noscan) break;
             i++;
             continue;
         default:
@@ -624,6 +761,16 @@ SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan
         return nullptr;
     }
 
+    // Escapes move text: the markers stand where their flags ended up.  No
+    // translation reorders or drops arguments, so the k-th flagged unit is
+    // marker k.
+    {
+        std::vector<int32_t> at;
+        for (size_t k = 0; k < out.len; k++)
+            if (out.f[k] & F_MARK) at.push_back((int32_t)k);
+        if ((int32_t)at.size() == count)
+            for (SpkMarker *m = markers; m; m = m->next) m->position = at[(size_t)m->number - 1];
+    }
     scan->markers = markers;
     scan->param_count = count;
     scan->verb_text[vlen] = 0;
@@ -712,8 +859,8 @@ int32_t marker_at(const ColumnList *l, size_t p) {
 // comment does not end.
 size_t skip_quoted(const spk_unit *u, size_t lo, size_t end, size_t i, bool *open) {
     spk_unit c = u[i];
-    if (c == '\'') return skip_literal(u, end, i, raw_prefix(u, i, lo));
-    if (c == '`' || c == '"') return skip_identifier(u, end, i);
+    if (c == '\'' || c == '"') return skip_literal(u, end, i, raw_prefix(u, i, lo));
+    if (c == '`') return skip_identifier(u, end, i);
     if (c == '-' && i + 1 < end && u[i + 1] == '-') return skip_line_comment(u, end, i);
     if (c == '/' && i + 1 < end && u[i + 1] == '*') {
         bool closed;

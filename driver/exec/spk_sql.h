@@ -3,18 +3,21 @@
 // statement's parameters.
 //
 // The scanner rewrites the text in one left-to-right pass:
-//   - double-quoted identifiers become backtick-quoted ones (Spark reads "x"
-//     as a string); backtick-quoted identifiers are kept as written;
+//   - Spark's own SQL passes as written: single- and double-quoted text are
+//     string literals, backtick-quoted identifiers stay as they are;
 //   - block comments are dropped (a comment that was the only separator
-//     between two tokens leaves one space), optimizer hints /*+ ... */ and
-//     line comments are kept;
+//     between two tokens leaves one space); optimizer hints /*+ ... */, line
+//     comments and a block comment that does not end are kept;
 //   - byte-order marks outside quotes are dropped;
-//   - the ODBC escapes {d '...'}, {t '...'} and {ts '...'} become DATE,
-//     TIME and TIMESTAMP literals; other escapes ({fn ...}, {oj ...},
-//     {call ...}) are left as written;
+//   - the ODBC escapes become Spark SQL: {d '...'}, {t '...'}, {ts '...'}
+//     typed literals, {fn ...} scalar functions (spk_escape.h), {oj ...} the
+//     join inside, {call p(...)} CALL p(...), {escape 'c'} ESCAPE 'c'; an
+//     escape that is not understood stays as written;
 // and records the parameter markers, the first word (verb) and where the
 // first top-level clause keywords stand.  Quotes, identifiers and comments
-// hide markers, keywords and escapes.
+// hide markers, keywords and escapes.  With `noscan` (SQL_ATTR_NOSCAN) the
+// text goes out exactly as written; only markers, verb and keywords are
+// recorded.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +64,7 @@ void spk_sql_scan_clear(SpkSqlScan *scan);
 // `scan` (its previous contents are freed first).  On memory exhaustion posts
 // HY001 "failed processing SQL" on `handle` (which may be null) and returns
 // null with `scan` cleared.  A null text is treated as empty.
-SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan);
+SpkString *spk_process_sql(void *handle, const SpkString *text, SpkSqlScan *scan, int noscan = 0);
 
 // Statement kind from a verb (compared in lower case): "sel..." SELECT,
 // "set..." SET, "d..." DELETE, "up..." UPDATE, "i..." INSERT, else OTHER.

@@ -4,6 +4,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <strings.h>
@@ -118,7 +119,7 @@ static bool spk_verb_runs_as_is(const char *verb) {
 int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text) {
     SpkSqlScan scan;
     spk_sql_scan_init(&scan);
-    SpkString *processed = spk_process_sql(stmt, text, &scan);
+    SpkString *processed = spk_process_sql(stmt, text, &scan, stmt->attrs.noscan == SQL_NOSCAN_ON);
     if (!processed) return -1;
     spk_str_free(stmt->processed_sql);
     stmt->processed_sql = processed;
@@ -140,15 +141,22 @@ int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text) {
     return 0;
 }
 
+int64_t spk_modified_row_count(double v) {
+    if (!std::isfinite(v) || v < 0) return -1;
+    // Counts beyond what SQLLEN holds are reported as its largest value.
+    if (v >= 9223372036854775807.0) return INT64_MAX;
+    return (int64_t)v;
+}
+
 int get_update_count(SpkStatement *stmt) {
     SPK_LOG(stmt, LOG_ENTRY, "get_update_count");
     SpkOperation *op = stmt->operation;
     stmt->row_count = -1;
     stmt->row_count_valid = 0;
     if (op && op->has_op && op->handle.__isset.modifiedRowCount) {
-        double v = op->handle.modifiedRowCount;
-        if (std::isfinite(v) && v >= 0) {
-            stmt->row_count = v >= 9223372036854775808.0 ? (int64_t)(uint64_t)v : (int64_t)v;
+        int64_t n = spk_modified_row_count(op->handle.modifiedRowCount);
+        if (n >= 0) {
+            stmt->row_count = n;
             stmt->row_count_valid = 1;
         }
     }

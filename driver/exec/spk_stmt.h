@@ -33,3 +33,7 @@ void spk_stmt_forget_columns(SpkStatement *stmt);
 // is read.  0, or -1 with diagnostics posted on the statement.
 int spk_describe_stmt_if_needed(SpkStatement *stmt);
 int spk_describe_params_if_needed(SpkStatement *stmt);
+
+// The row count of a server's modifiedRowCount: -1 when it is no count (not
+// finite, negative), at most INT64_MAX.
+int64_t spk_modified_row_count(double v);

@@ -9,6 +9,7 @@
 #include <thrift/transport/TTransportException.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -382,6 +383,17 @@ int spk_tcli_open_session(SpkConnection *conn) {
     std::map<std::string, std::string> configuration;
     configuration["UseNativeQuery"] = "0";
     configuration["UseProxy"] = "0";
+    // The session opens in the database the settings name.
+    if (conn->database && spk_str_length(conn->database) > 0) {
+        size_t n = 0;
+        char *db = spk_str_to_utf8_n(conn->database, &n);
+        if (!db) {
+            spk_post_error(conn, "HY001", 0, nullptr);
+            return -1;
+        }
+        configuration["use:database"] = std::string(db, n);
+        free(db);
+    }
     req.__set_configuration(configuration);
 
     tcli::TOpenSessionResp resp;

@@ -9,6 +9,7 @@
 #include "spk_data.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -141,6 +142,7 @@ enum Status {
     ST_TRUNCATED,   // 01004: written truncated, the rest is dropped (fraction digits)
     ST_FRACTION,    // 01S07: fractional part lost
     ST_RANGE,       // 22003
+    ST_DT_RANGE,    // 22008: a date that the structure cannot hold
     ST_INVALID,     // 22018
     ST_REFUSED,     // 07006
     ST_NO_INDICATOR,// 22002
@@ -155,6 +157,7 @@ SQLRETURN report(void *handle, int column, Status s) {
     case ST_TRUNCATED: return spk_post_column_error(handle, "01004", 0, column, nullptr);
     case ST_FRACTION: return spk_post_column_error(handle, "01S07", 0, column, nullptr);
     case ST_RANGE: return spk_post_column_error(handle, "22003", 0, column, nullptr);
+    case ST_DT_RANGE: return spk_post_column_error(handle, "22008", 0, column, nullptr);
     case ST_INVALID: return spk_post_column_error(handle, "22018", 0, column, nullptr);
     case ST_REFUSED: return spk_post_column_error(handle, "07006", 0, column, nullptr);
     case ST_NO_INDICATOR: return spk_post_column_error(handle, "22002", 0, column, nullptr);
@@ -180,6 +183,9 @@ struct Conv {
     const char *text;
     size_t text_len;
     char buf[48];
+    // SQL_C_NUMERIC: the precision and scale the application asked for in
+    // its row descriptor; -1 when it asked for none.
+    int num_precision = -1, num_scale = -1;
 };
 
 void put_length(Conv &c, SQLLEN n) {
@@ -641,10 +647,41 @@ Status value_numeric(Conv &c, SQL_NUMERIC_STRUCT *n) {
     return decimal_numeric(d, n);
 }
 
+// Brings the structure to the scale and precision asked for: digits past
+// the scale go (01S07 when not zero), a value with more digits than the
+// precision is out of range.
+Status numeric_rescale(SQL_NUMERIC_STRUCT *n, int precision, int scale, Status s) {
+    unsigned __int128 m = 0;
+    for (int i = 15; i >= 0; i--) m = (m << 8) | n->val[i];
+    const unsigned __int128 max = ~(unsigned __int128)0;
+    for (int k = n->scale; k < scale; k++) {
+        if (m > max / 10) return ST_RANGE;
+        m *= 10;
+    }
+    for (int k = n->scale; k > scale; k--) {
+        if (m % 10 != 0) s = ST_FRACTION;
+        m /= 10;
+    }
+    int digits = 0;
+    for (unsigned __int128 x = m; x != 0; x /= 10) digits++;
+    if (digits > precision) return ST_RANGE;
+    n->precision = (SQLCHAR)precision;
+    n->scale = (SQLSCHAR)scale;
+    for (int i = 0; i < 16; i++) {
+        n->val[i] = (SQLCHAR)(m & 0xFF);
+        m >>= 8;
+    }
+    return s;
+}
+
 Status cv_numeric(Conv &c) {
     SQL_NUMERIC_STRUCT n;
     Status s = value_numeric(c, &n);
     if (s != ST_OK && s != ST_FRACTION) return s;
+    if (c.num_precision > 0) {
+        s = numeric_rescale(&n, c.num_precision, c.num_scale, s);
+        if (s != ST_OK && s != ST_FRACTION) return s;
+    }
     put_length(c, (SQLLEN)sizeof n);
     if (!c.out) return ST_PROBE;
     memcpy(c.out, &n, sizeof n);
@@ -709,10 +746,17 @@ bool parse_datetime(const char *s, size_t n, DateTime *dt) {
     size_t i = 0;
     while (i < n && is_space(s[i])) i++;
     while (n > i && is_space(s[n - 1])) n--;
-    // A date starts with four digits and a '-'; a time with one or two and a ':'.
-    if (n - i >= 5 && is_digit(s[i]) && is_digit(s[i + 1]) && is_digit(s[i + 2]) && is_digit(s[i + 3]) &&
-        s[i + 4] == '-') {
-        if (!read_field(s, n, &i, 4, 4, &dt->year) || s[i] != '-') return false;
+    // A date starts with four or more year digits (Spark writes years past
+    // 9999 with '+' and years before 1 with '-') and a '-'; a time with one
+    // or two digits and a ':'.
+    size_t y = i + (i < n && (s[i] == '+' || s[i] == '-') ? 1 : 0);
+    size_t year_digits = 0;
+    while (y + year_digits < n && is_digit(s[y + year_digits])) year_digits++;
+    if (year_digits >= 4 && y + year_digits < n && s[y + year_digits] == '-') {
+        bool negative = s[i] == '-';
+        i = y;
+        if (!read_field(s, n, &i, 4, 9, &dt->year) || s[i] != '-') return false;
+        if (negative) dt->year = -dt->year;
         i++;
         if (!read_field(s, n, &i, 1, 2, &dt->month) || i >= n || s[i] != '-') return false;
         i++;
@@ -755,9 +799,13 @@ Status cv_datetime(Conv &c) {
     DateTime dt;
     Status s = value_datetime(c, &dt);
     if (s != ST_OK) return s;
-    // The date of a timestamp and the time of a timestamp drop the rest
-    // without a diagnostic; digits beyond nanoseconds are 01S07.
-    s = dt.fraction_lost && c.target == T_TIMESTAMP ? ST_FRACTION : ST_OK;
+    // A date keeps no time and a time keeps no fraction: dropping a non-zero
+    // one is 01S07, as are digits beyond nanoseconds.
+    bool dropped = dt.fraction_lost;
+    if (c.target == T_DATE) dropped = dt.has_time && (dt.hour || dt.minute || dt.second || dt.fraction);
+    if (c.target == T_TIME) dropped = dt.fraction != 0;
+    s = dropped ? ST_FRACTION : ST_OK;
+    if (c.target != T_TIME && (dt.year < SHRT_MIN || dt.year > SHRT_MAX)) return ST_DT_RANGE;
     if (c.target == T_DATE) {
         SQL_DATE_STRUCT d = {(SQLSMALLINT)dt.year, (SQLUSMALLINT)dt.month, (SQLUSMALLINT)dt.day};
         put_length(c, (SQLLEN)sizeof d);
@@ -795,7 +843,12 @@ Status datetime_text(Conv &c, char *out, size_t *len, size_t *keep) {
     if (s != ST_OK) return s;
     char *o = out;
     if (c.group == G_DATE || c.group == G_TIMESTAMP) {
-        o = put_digits(o, (unsigned)dt.year, 4);
+        // Years outside 0000-9999 as Spark writes them: -0044, +10000.
+        if (dt.year < 0 || dt.year > 9999) *o++ = dt.year < 0 ? '-' : '+';
+        unsigned year = (unsigned)(dt.year < 0 ? -dt.year : dt.year);
+        int width = 4;
+        for (unsigned x = year / 10000; x != 0; x /= 10) width++;
+        o = put_digits(o, year, width);
         *o++ = '-';
         o = put_digits(o, (unsigned)dt.month, 2);
         *o++ = '-';
@@ -1174,9 +1227,11 @@ int spk_data_default_c_type(int sql_type, int is_unsigned) {
     }
 }
 
-SQLRETURN spk_convert_value(void *handle, int column_number, const SpkValue *value, SpkField *record,
-                            int c_type, void *target, SQLLEN buffer_length, SQLLEN *indicator,
-                            SQLLEN *length) {
+namespace {
+
+SQLRETURN convert_value(void *handle, int column_number, const SpkValue *value, SpkField *record, int c_type,
+                        void *target, SQLLEN buffer_length, SQLLEN *indicator, SQLLEN *length,
+                        const SpkField *app) {
     if (!record) return spk_post_column_error(handle, "HY000", 0, column_number, "no descriptor record");
     if (record->data_done) return SQL_NO_DATA;
     if (length == indicator) length = nullptr;
@@ -1220,6 +1275,11 @@ SQLRETURN spk_convert_value(void *handle, int column_number, const SpkValue *val
     c.len = length;
     c.text = "";
     c.text_len = 0;
+    if (t == T_NUMERIC && app && app->concise_type == SQL_C_NUMERIC && app->precision >= 1 &&
+        app->precision <= 38 && app->scale >= 0 && app->scale <= app->precision) {
+        c.num_precision = (int)app->precision;
+        c.num_scale = (int)app->scale;
+    }
     const Status s = fn(c);
     // A whole value (or its last piece) ends the column for this row; a
     // piece with more to come, a length-only call and a failure leave it.
@@ -1227,6 +1287,15 @@ SQLRETURN spk_convert_value(void *handle, int column_number, const SpkValue *val
     const SQLRETURN rc = report(handle, column_number, s);
     SPK_LOG(handle, LOG_DETAIL, "finished getting %s return=%r", TARGET_NAME[t], (int)rc);
     return rc;
+}
+
+}  // namespace
+
+SQLRETURN spk_convert_value(void *handle, int column_number, const SpkValue *value, SpkField *record,
+                            int c_type, void *target, SQLLEN buffer_length, SQLLEN *indicator,
+                            SQLLEN *length) {
+    return convert_value(handle, column_number, value, record, c_type, target, buffer_length, indicator, length,
+                         nullptr);
 }
 
 SQLRETURN spk_get_data(SpkStatement *stmt, int column_number, int target_type, void *target,
@@ -1238,7 +1307,7 @@ SQLRETURN spk_get_data(SpkStatement *stmt, int column_number, int target_type, v
             (void *)stmt, column_number, target_type, target, (int)buffer_length, (void *)indicator,
             (void *)length, (void *)ird, (void *)ard);
     if (!ird) return spk_post_column_error(stmt, "HY000", 0, column_number, "no implementation row descriptor");
-    // Column 0 is the bookmark: its own record, the value of column 1.
+    // Column 0 is the bookmark: its own record, the row number.
     SpkField *record = column_number < 0 ? nullptr : spk_desc_record(ird, column_number);
     if (!record) {
         SPK_LOG(stmt, LOG_ERROR, "Invalid descriptor index %d", column_number);
@@ -1251,8 +1320,25 @@ SQLRETURN spk_get_data(SpkStatement *stmt, int column_number, int target_type, v
         target_type = a ? a->concise_type : SQL_C_DEFAULT;
         if (target_type == SQL_ARD_TYPE || target_type == 0) target_type = SQL_C_DEFAULT;
     }
+    if (column_number == 0) {
+        // The bookmark is the row's number in the result, as an unsigned
+        // 64-bit integer or its 8 bytes.
+        uint64_t row = (uint64_t)stmt->row_number;
+        if (target_type != SQL_C_UBIGINT && target_type != SQL_C_BINARY && target_type != SQL_C_DEFAULT)
+            return report(stmt, 0, ST_REFUSED);
+        if (target_type == SQL_C_BINARY && target && buffer_length < (SQLLEN)sizeof row)
+            return report(stmt, 0, ST_RANGE);
+        if (target) memcpy(target, &row, sizeof row);
+        if (indicator) *indicator = (SQLLEN)sizeof row;
+        if (length && length != indicator) *length = (SQLLEN)sizeof row;
+        if (target) record->data_done = 1;
+        return SQL_SUCCESS;
+    }
     SpkValue value = {SPK_VALUE_NONE, 0, 0.0, nullptr, 0};
-    spk_data_value_hook(stmt, column_number == 0 ? 1 : column_number, &value);
-    return spk_convert_value(stmt, column_number, &value, record, target_type, target, buffer_length, indicator,
-                             length);
+    spk_data_value_hook(stmt, column_number, &value);
+    const SpkField *app = ard && column_number >= 1 && column_number <= ard->count
+                              ? spk_desc_record(ard, column_number)
+                              : nullptr;
+    return convert_value(stmt, column_number, &value, record, target_type, target, buffer_length, indicator,
+                         length, app);
 }

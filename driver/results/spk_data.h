@@ -18,7 +18,7 @@
 
 // The one conversion entry point.
 //   column_number  1-based; 0 is the bookmark: the IRD's bookmark record
-//                  with the value of column 1.
+//                  with the row's number in the result.
 //   target_type    a C type, SQL_C_DEFAULT (from the column's SQL type) or
 //                  SQL_ARD_TYPE (the ARD record's concise type; SQL_C_DEFAULT
 //                  when the ARD has no such record).

@@ -420,7 +420,12 @@ SQLRETURN transfer_bound_columns(SpkStatement *stmt) {
 // ---------------------------------------------------------------------------
 // Fetching
 
-SQLRETURN spk_fetch_row(SpkStatement *stmt) {
+namespace {
+
+// One row; *row_error tells a row that was fetched but could not be
+// delivered (a conversion failed) from a failed fetch.
+SQLRETURN fetch_row(SpkStatement *stmt, bool *row_error) {
+    *row_error = false;
     SpkOperation *op = stmt->operation;
     if (!op) {
         SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
@@ -469,7 +474,18 @@ SQLRETURN spk_fetch_row(SpkStatement *stmt) {
         f->data_done = 0;
         f->data_offset = 0;
     }
-    return transfer_bound_columns(stmt);
+    SQLRETURN rc = transfer_bound_columns(stmt);
+    *row_error = rc == SQL_ERROR;
+    return rc;
+}
+
+}  // namespace
+
+SQLRETURN spk_fetch_row(SpkStatement *stmt) {
+    bool row_error;
+    SQLRETURN rc = fetch_row(stmt, &row_error);
+    if (row_error || rc == SQL_SUCCESS_WITH_INFO) spk_set_row_number(stmt, 1);
+    return rc;
 }
 
 SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
@@ -496,8 +512,24 @@ SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
 
     SQLRETURN rc = SQL_SUCCESS;
     bool warned = false;
+    bool single_row_failed = false;
     while ((uint64_t)stmt->row_offset < n) {
-        rc = spk_fetch_row(stmt);
+        bool row_error;
+        rc = fetch_row(stmt, &row_error);
+        // Diagnostics of a row name it (1 for the first row of the rowset).
+        if (row_error || rc == SQL_SUCCESS_WITH_INFO) spk_set_row_number(stmt, stmt->row_offset + 1);
+        if (row_error && n == 1) {
+            single_row_failed = true;
+            break;
+        }
+        if (row_error) {
+            // The row is fetched but not delivered; the rowset goes on.
+            warned = true;
+            if (status) status[stmt->row_offset] = SQL_ROW_ERROR;
+            if (processed) (*processed)++;
+            stmt->row_offset++;
+            continue;
+        }
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
         if (rc == SQL_SUCCESS_WITH_INFO) warned = true;
         if (status) status[stmt->row_offset] = rc == SQL_SUCCESS ? SQL_ROW_SUCCESS : SQL_ROW_SUCCESS_WITH_INFO;
@@ -505,6 +537,11 @@ SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
         stmt->row_offset++;
     }
     int64_t fetched = stmt->row_offset;
+    if (single_row_failed) {
+        if (status) status[0] = SQL_ROW_ERROR;
+        if (processed) *processed = 1;
+        fetched = 1;
+    }
     if (status)
         for (uint64_t i = (uint64_t)fetched; i < n; i++) status[i] = rc == SQL_ERROR ? SQL_ROW_ERROR : SQL_ROW_NOROW;
     stmt->row_offset = (int32_t)n;
@@ -582,7 +619,11 @@ SQLRETURN spk_bind_col(SpkStatement *stmt, int column, int target_type, void *va
     }
     rec = spk_desc_record(ard, column);
     source = column <= ird->count ? spk_desc_record(ird, column) : nullptr;
-    if (target_type == SQL_C_DEFAULT) target_type = spk_default_c_type(source ? source->concise_type : 0, 1);
+    if (target_type == SQL_C_DEFAULT) {
+        // The same default as SQLGetData's (a TINYINT is signed).
+        target_type = source ? spk_data_default_c_type(source->concise_type, source->is_unsigned) : SQL_C_CHAR;
+        if (!convertible_c_type(target_type)) target_type = SQL_C_CHAR;
+    }
 
     // Set on a scratch copy of the type fields so that a failure leaves the
     // binding as it was.

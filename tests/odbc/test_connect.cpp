@@ -3,6 +3,7 @@
 // the output connection string and its truncation, failures, secrets kept
 // out of the trace, and the driver_test export.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -156,7 +157,86 @@ TEST_F(Connect, DriverConnectWithoutDsnUsesAnonymousPlain) {
         << diags();
     EXPECT_EQ(seen_user, "anonymous");
     EXPECT_EQ(seen_password, "openguest");
-    EXPECT_EQ(out, "DRIVER={Quillmark Tarnwell};SERVER=127.0.0.1;PORT=" + std::to_string(srv.port()) + ";");
+    // The output names the driver the application named, so it connects again.
+    std::string expected = "DRIVER={tarndrv};SERVER=127.0.0.1;PORT=" + std::to_string(srv.port()) + ";";
+    EXPECT_EQ(out, expected);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    ASSERT_EQ(driver_connect(out, &out), SQL_SUCCESS) << diags();
+    EXPECT_EQ(out, expected);
+}
+
+// Blanks around keywords; the Database keyword opens the session in that
+// database; an unknown Authentication value fails before any traffic.
+TEST_F(Connect, DatabaseKeywordBlanksAndUnknownAuthentication) {
+    tarn_fake::FakeServer srv(tarn_fake::Framing::NoSasl);
+    std::map<std::string, std::string> config;
+    srv.handlers().OpenSession = [&](const tcli::TOpenSessionReq &req, tcli::TOpenSessionResp &) {
+        config = req.configuration;
+    };
+    std::string out;
+    ASSERT_EQ(driver_connect("DRIVER=tarndrv; SERVER = 127.0.0.1 ; PORT = " + std::to_string(srv.port()) +
+                                 " ; Authentication = NOSASL ; Schema = sales_db",
+                             &out),
+              SQL_SUCCESS)
+        << diags();
+    EXPECT_EQ(config["use:database"], "sales_db");
+    EXPECT_NE(out.find(";Database=sales_db;"), std::string::npos) << out;
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+
+    size_t sessions = srv.records("OpenSession").size();
+    EXPECT_EQ(driver_connect("DRIVER=tarndrv;SERVER=127.0.0.1;PORT=" + std::to_string(srv.port()) +
+                                 ";Authentication=Kerberoz",
+                             &out),
+              SQL_ERROR);
+    EXPECT_NE(diags().find("unknown Authentication value 'Kerberoz'"), std::string::npos) << diags();
+    EXPECT_EQ(srv.records("OpenSession").size(), sessions);
+}
+
+// Data that comes with the SASL completion is read, and the session works.
+TEST_F(Connect, SaslCompletionWithDataIsReadWhole) {
+    tarn_fake::FakeServer srv;
+    srv.sasl().check = [](const std::string &, const std::string &) { return true; };
+    srv.sasl().payload = "welcome, this is extra data";
+    ASSERT_EQ(driver_connect("DRIVER=tarndrv;SERVER=127.0.0.1;UID=u;PWD=p;PORT=" + std::to_string(srv.port()),
+                             nullptr),
+              SQL_SUCCESS)
+        << diags();
+    EXPECT_EQ(srv.open_sessions(), 1);
+    char name[64];
+    ASSERT_EQ(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, nullptr), SQL_SUCCESS) << diags();
+    EXPECT_STREQ(name, "Spark SQL");
+}
+
+// SQLDisconnect frees the statements: their operations are closed.
+TEST_F(Connect, DisconnectFreesTheStatements) {
+    tarn_fake::FakeServer srv(tarn_fake::Framing::NoSasl);
+    ASSERT_EQ(driver_connect("DRIVER=tarndrv;SERVER=127.0.0.1;Authentication=NOSASL;PORT=" +
+                                 std::to_string(srv.port()),
+                             nullptr),
+              SQL_SUCCESS)
+        << diags();
+    SQLHSTMT stmt;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR *)"SELECT 1", SQL_NTS), SQL_SUCCESS);
+    size_t closed = srv.records("CloseOperation").size();
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_EQ(srv.records("CloseOperation").size(), closed + 1);
+}
+
+// The trace file is readable by its owner only: it holds SQL and user names.
+TEST_F(Connect, TraceFileIsOwnerOnly) {
+    tarn_fake::FakeServer srv(tarn_fake::Framing::NoSasl);
+    std::string trace = OdbcConfigEnv::config->dir() + "/private-trace.log";
+    unlink(trace.c_str());
+    mode_t old = umask(0);
+    SQLRETURN rc = driver_connect("DRIVER=tarndrv;SERVER=127.0.0.1;Authentication=NOSASL;Logging=yes;LogFile=" +
+                                      trace + ";PORT=" + std::to_string(srv.port()),
+                                  nullptr);
+    umask(old);
+    ASSERT_EQ(rc, SQL_SUCCESS) << diags();
+    struct stat st;
+    ASSERT_EQ(stat(trace.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(Connect, OutputStringTruncation) {

@@ -85,12 +85,20 @@ TEST(Execute, EveryRowReturningKindKeepsItsCursor) {
     }
 }
 
-TEST(Execute, QuotedIdentifiersReachTheServerInBackticks) {
+// Spark SQL reaches the server as written (double quotes write a string in
+// Spark); ODBC escapes become Spark SQL unless SQL_ATTR_NOSCAN is on.
+TEST(Execute, SparkSqlAsWrittenAndEscapesTranslated) {
     DmConnection c;
     SQLHSTMT s = c.statement();
-    ASSERT_EQ(SQL_SUCCESS, exec(s, "SELECT \"my col\", 'it''s \"x\"' FROM \"db\".\"t\"\"q\""));
-    ASSERT_EQ(1u, c.executed().size());
-    EXPECT_EQ("SELECT `my col`, 'it''s \"x\"' FROM `db`.`t\"q`", c.executed()[0]);
+    const char *spark = "SELECT \"dq\", `my col`, 'it''s \"x\"' FROM `db`.`t` /* open";
+    ASSERT_EQ(SQL_SUCCESS, exec(s, spark));
+    ASSERT_EQ(SQL_SUCCESS, exec(s, "SELECT {fn ucase(\"a\")} FROM {oj t LEFT OUTER JOIN u ON t.k = u.k}"));
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_NOSCAN, (SQLPOINTER)SQL_NOSCAN_ON, 0));
+    ASSERT_EQ(SQL_SUCCESS, exec(s, "SELECT {fn ucase('a')}"));
+    ASSERT_EQ(3u, c.executed().size());
+    EXPECT_EQ(spark, c.executed()[0]);
+    EXPECT_EQ("SELECT upper(\"a\") FROM t LEFT OUTER JOIN u ON t.k = u.k", c.executed()[1]);
+    EXPECT_EQ("SELECT {fn ucase('a')}", c.executed()[2]);
 }
 
 TEST(Execute, ClosingAndReexecuting) {

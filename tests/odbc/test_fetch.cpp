@@ -417,21 +417,25 @@ TEST_F(Fetch, ConversionErrorInTheMiddleOfARowset) {
     SQLINTEGER values[10];
     SQLLEN inds[10];
     ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, values, 0, inds), SQL_SUCCESS);
-    // The rowset stops at the failing row; the call warns, and the status
-    // array shows which rows arrived.
+    // The bad row is marked and named; the rowset goes on past it.
     ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS_WITH_INFO);
     EXPECT_NE(diags().find("22018:"), std::string::npos) << diags();
-    EXPECT_EQ(fetched, 3u);
-    for (int k = 0; k < 3; k++) {
-        EXPECT_EQ(status[k], SQL_ROW_SUCCESS);
+    SQLLEN row = 0;
+    ASSERT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, stmt, 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(row, 4);
+    EXPECT_EQ(fetched, 10u);
+    for (int k = 0; k < 10; k++) {
+        if (k == 3) {
+            EXPECT_EQ(status[k], SQL_ROW_ERROR);
+            continue;
+        }
+        EXPECT_EQ(status[k], SQL_ROW_SUCCESS) << k;
         EXPECT_EQ(values[k], k + 1);
     }
-    for (int k = 3; k < 10; k++) EXPECT_EQ(status[k], SQL_ROW_ERROR) << k;
-    // The next rowset goes on after the failed row.
     ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
-    EXPECT_EQ(fetched, 7u);
-    EXPECT_EQ(values[0], 5);
-    EXPECT_EQ(values[6], 11);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(values[0], 11);
+    EXPECT_EQ(status[1], SQL_ROW_NOROW);
 }
 
 TEST_F(Fetch, ConversionErrorWithSingleRowsetFailsThatRow) {
@@ -443,8 +447,42 @@ TEST_F(Fetch, ConversionErrorWithSingleRowsetFailsThatRow) {
     EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
     EXPECT_EQ(SQLFetch(stmt), SQL_ERROR);
     EXPECT_NE(diags().find("22018:"), std::string::npos) << diags();
+    SQLLEN row = 0;
+    ASSERT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, stmt, 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(row, 1);
     EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
     EXPECT_EQ(v, 3);
+}
+
+// SQLBindCol's default C type for TINYINT is signed, like SQLGetData's.
+TEST_F(Fetch, DefaultBindingOfTinyintIsSigned) {
+    FakeResult r;
+    r.schema = tarn_fake::schema({tarn_fake::column_desc("t", tcli::TTypeId::TINYINT_TYPE, 1)});
+    tcli::TColumn c;
+    c.__set_byteVal(tcli::TByteColumn());
+    c.byteVal.values = {-1, 127};
+    c.byteVal.nulls = std::string(1, '\0');
+    r.columns = {c};
+    serve("SELECT t FROM s", r);
+    exec_ok("SELECT t FROM s");
+    signed char v = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_DEFAULT, &v, 1, &ind), SQL_SUCCESS) << diags();
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
+    EXPECT_EQ(v, -1);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
+    EXPECT_EQ(v, 127);
+}
+
+// A modifiedRowCount beyond SQLLEN is reported as its largest value.
+TEST_F(Fetch, HugeModifiedRowCountIsNeverNegative) {
+    FakeResult r = string_result({});
+    r.modified_row_count = 1e30;
+    serve("DELETE FROM t", r);
+    exec_ok("DELETE FROM t");
+    SQLLEN rows = 0;
+    ASSERT_EQ(SQLRowCount(stmt, &rows), SQL_SUCCESS);
+    EXPECT_EQ(rows, (SQLLEN)INT64_MAX);
 }
 
 TEST_F(Fetch, ErrorStatusOnFetchIsAnErrorAndNotTheEnd) {

@@ -294,7 +294,7 @@ TEST_F(InfoThroughDM, ServerAndLocalAnswers) {
     EXPECT_STREQ("analyst", buf);
     SQLUSMALLINT max_column = 0;
     ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(dbc, SQL_MAX_COLUMN_NAME_LEN, &max_column, 0, nullptr));
-    EXPECT_EQ(127, max_column);
+    EXPECT_EQ(128, max_column);
 
     SQLWCHAR wbuf[32];
     ASSERT_EQ(SQL_SUCCESS, SQLGetInfoW(dbc, SQL_DBMS_VER, wbuf, sizeof wbuf, &len));

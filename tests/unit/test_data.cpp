@@ -400,7 +400,7 @@ const Cell CELLS[] = {
     {SQL_VARCHAR, S("2021-03-04 05:06:07.123456"), SQL_C_TIMESTAMP, 0, SQL_SUCCESS, "", 16,
      ts_of(2021, 3, 4, 5, 6, 7, 123456000)},
     {SQL_VARCHAR, S("2021-03-04"), SQL_C_TYPE_TIMESTAMP, 0, SQL_SUCCESS, "", 16, ts_of(2021, 3, 4, 0, 0, 0, 0)},
-    {SQL_VARCHAR, S("2021-03-04 05:06:07"), SQL_C_DATE, 0, SQL_SUCCESS, "", 6, date_of(2021, 3, 4)},
+    {SQL_VARCHAR, S("2021-03-04 05:06:07"), SQL_C_DATE, 0, SQL_SUCCESS_WITH_INFO, "01S07", 6, date_of(2021, 3, 4)},
     {SQL_VARCHAR, S("2021-03-04 05:06:07"), SQL_C_TIME, 0, SQL_SUCCESS, "", 6, time_of(5, 6, 7)},
     {SQL_VARCHAR, S("05:06:07"), SQL_C_TYPE_TIME, 0, SQL_SUCCESS, "", 6, time_of(5, 6, 7)},
     {SQL_VARCHAR, S("05:06:07"), SQL_C_TYPE_DATE, 0, SQL_ERROR, "22018", kUnset, ""},
@@ -424,8 +424,25 @@ const Cell CELLS[] = {
     {SQL_TYPE_TIME, S("05:06:07"), SQL_C_TIMESTAMP, 0, SQL_SUCCESS, "", 16, ts_of(0, 0, 0, 5, 6, 7, 0)},
     {SQL_TYPE_TIME, S("05:06:07"), SQL_C_BINARY, 6, SQL_SUCCESS, "", 6, time_of(5, 6, 7)},
     {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07"), SQL_C_CHAR, 64, SQL_SUCCESS, "", 19, Z("2021-03-04 05:06:07")},
-    {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07.5"), SQL_C_DATE, 0, SQL_SUCCESS, "", 6, date_of(2021, 3, 4)},
-    {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07.5"), SQL_C_TIME, 0, SQL_SUCCESS, "", 6, time_of(5, 6, 7)},
+    // A date or time that drops a non-zero part of a timestamp says so.
+    {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07.5"), SQL_C_DATE, 0, SQL_SUCCESS_WITH_INFO, "01S07", 6,
+     date_of(2021, 3, 4)},
+    {SQL_TYPE_TIMESTAMP, S("2021-03-04 00:00:00"), SQL_C_DATE, 0, SQL_SUCCESS, "", 6, date_of(2021, 3, 4)},
+    {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07.5"), SQL_C_TIME, 0, SQL_SUCCESS_WITH_INFO, "01S07", 6,
+     time_of(5, 6, 7)},
+    {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07"), SQL_C_TIME, 0, SQL_SUCCESS, "", 6, time_of(5, 6, 7)},
+    // Years beyond 0000-9999 as Spark writes them, as text and structures;
+    // one the structure cannot hold is 22008.
+    {SQL_TYPE_DATE, S("+10000-01-01"), SQL_C_CHAR, 64, SQL_SUCCESS, "", 12, Z("+10000-01-01")},
+    {SQL_TYPE_DATE, S("+10000-01-01"), SQL_C_TYPE_DATE, 0, SQL_SUCCESS, "", 6, date_of(10000, 1, 1)},
+    {SQL_TYPE_DATE, S("-0044-03-15"), SQL_C_CHAR, 64, SQL_SUCCESS, "", 11, Z("-0044-03-15")},
+    {SQL_TYPE_DATE, S("-0044-03-15"), SQL_C_TYPE_DATE, 0, SQL_SUCCESS, "", 6, date_of(-44, 3, 15)},
+    {SQL_TYPE_TIMESTAMP, S("+10000-01-01 05:06:07.5"), SQL_C_CHAR, 64, SQL_SUCCESS, "", 28,
+     Z("+10000-01-01 05:06:07.500000")},
+    {SQL_TYPE_TIMESTAMP, S("-0044-03-15 05:06:07"), SQL_C_TYPE_TIMESTAMP, 0, SQL_SUCCESS, "", 16,
+     ts_of(-44, 3, 15, 5, 6, 7, 0)},
+    {SQL_TYPE_DATE, S("+40000-01-01"), SQL_C_TYPE_DATE, 0, SQL_ERROR, "22008", kUnset, ""},
+    {SQL_TYPE_DATE, S("+40000-01-01"), SQL_C_WCHAR, 64, SQL_SUCCESS, "", 24, W(u"+40000-01-01")},
     {SQL_TYPE_TIMESTAMP, S("2021-03-04 05:06:07.5"), SQL_C_BINARY, 16, SQL_SUCCESS, "", 16,
      ts_of(2021, 3, 4, 5, 6, 7, 500000000)},
     {SQL_TYPE_TIMESTAMP, S("2021-03-04T05:06:07"), SQL_C_TIMESTAMP, 0, SQL_SUCCESS, "", 16,
@@ -1181,21 +1198,67 @@ TEST_F(GetData, ColumnsOutsideTheResultAre07009) {
     }
 }
 
-TEST_F(GetData, BookmarkIsTheFirstColumnsValue) {
+TEST_F(GetData, BookmarkIsTheRowNumber) {
+    stmt->row_number = 7;
     unsigned char bytes[16];
     memset(bytes, kGuard, sizeof bytes);
     SQLLEN ind = kUnset;
     EXPECT_EQ(SQL_SUCCESS, get(0, SQL_C_VARBOOKMARK, bytes, sizeof bytes, &ind));
-    EXPECT_EQ(5, ind);
-    EXPECT_EQ(0, memcmp(bytes, "first", 5));
-    EXPECT_EQ(kGuard, bytes[5]);
+    EXPECT_EQ(8, ind);
+    uint64_t row = 0;
+    memcpy(&row, bytes, sizeof row);
+    EXPECT_EQ(7u, row);
+    EXPECT_EQ(kGuard, bytes[8]);
     // The bookmark's piece state is its own record's.
     EXPECT_EQ(0, spk_desc_record(stmt->ird, 1)->data_done);
     EXPECT_EQ(SQL_NO_DATA, get(0, SQL_C_VARBOOKMARK, bytes, sizeof bytes, &ind));
-    // The fixed bookmark type is refused on a variable bookmark record.
     stmt->ird->bookmark_record.data_done = 0;
-    uint64_t fixed = 0;
-    EXPECT_EQ(SQL_ERROR, get(0, SQL_C_BOOKMARK, &fixed, 0, &ind));
+    row = 0;
+    EXPECT_EQ(SQL_SUCCESS, get(0, SQL_C_UBIGINT, &row, 0, &ind));
+    EXPECT_EQ(7u, row);
+    // A variable bookmark needs room for its 8 bytes.
+    stmt->ird->bookmark_record.data_done = 0;
+    EXPECT_EQ(SQL_ERROR, get(0, SQL_C_VARBOOKMARK, bytes, 4, &ind));
+}
+
+// SQL_C_NUMERIC takes the precision and scale the application set in its row
+// descriptor.
+TEST_F(GetData, NumericFollowsTheApplicationRecord) {
+    g_row = {S("123.456")};
+    spk_desc_record(stmt->ird, 1)->concise_type = SQL_DECIMAL;
+    ASSERT_EQ(0, spk_desc_grow(stmt->ard, 1));
+    SpkField *a = spk_desc_record(stmt->ard, 1);
+    a->concise_type = SQL_C_NUMERIC;
+    struct Case {
+        int precision, scale;
+        SQLRETURN rc;
+        const char *state;
+        unsigned value;   // the unscaled magnitude
+    } cases[] = {
+        {10, 5, SQL_SUCCESS, "", 12345600},
+        {10, 2, SQL_SUCCESS_WITH_INFO, "01S07", 12345},
+        {10, 0, SQL_SUCCESS_WITH_INFO, "01S07", 123},
+        {4, 2, SQL_ERROR, "22003", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.precision << "," << c.scale);
+        a->precision = c.precision;
+        a->scale = c.scale;
+        spk_desc_record(stmt->ird, 1)->data_done = 0;
+        SQL_NUMERIC_STRUCT n;
+        memset(&n, 0, sizeof n);
+        SQLLEN ind = kUnset;
+        EXPECT_EQ(c.rc, get(1, SQL_C_NUMERIC, &n, sizeof n, &ind));
+        std::vector<std::string> states = diag_states(nullptr);
+        EXPECT_EQ(c.state, states.empty() ? std::string() : states[0]);
+        if (c.rc == SQL_ERROR) continue;
+        EXPECT_EQ(c.precision, n.precision);
+        EXPECT_EQ(c.scale, n.scale);
+        EXPECT_EQ(1, n.sign);
+        unsigned v = 0;
+        memcpy(&v, n.val, sizeof v);
+        EXPECT_EQ(c.value, v);
+    }
 }
 
 TEST_F(GetData, ArdTypeUsesTheApplicationRecord) {

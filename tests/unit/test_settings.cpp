@@ -202,7 +202,8 @@ TEST(SettingsRules, OneTableServesKeysKeywordsAndOutput) {
     EXPECT_EQ(spk_keyword_find("Encrypt"), nullptr);   // the DSN key is not a keyword
     EXPECT_EQ(spk_keyword_find("password"), spk_keyword(SPK_SET_PWD));
     EXPECT_EQ(spk_keyword_find("USER"), spk_keyword(SPK_SET_UID));
-    EXPECT_EQ(spk_keyword_find("DRIVER"), nullptr);
+    EXPECT_EQ(spk_keyword_find("DRIVER"), spk_keyword(SPK_SET_DRIVER));
+    EXPECT_EQ(spk_keyword_find("Schema"), spk_keyword(SPK_SET_DATABASE));
     EXPECT_STREQ(spk_keyword(SPK_SET_ENCRYPT)->dsn_key, "Encrypt");
     EXPECT_EQ(spk_keyword(SPK_SET_DESCRIPTION)->keyword, nullptr);
     for (int id = 0; id < SPK_SET_COUNT; id++) EXPECT_EQ(spk_keyword(id)->id, id);
@@ -296,9 +297,11 @@ TEST(SettingsConnectionString, KeywordsValuesAndOccurrences) {
         {u"PWD={a;b", with({{"pwd", "a;b"}})},
         {u"PWD={}", {}},
         {u"PWD={ a }", with({{"pwd", " a "}})},
-        {u"UID =bob", {}},
-        {u" UID=bob", {}},
-        {u"UID= bob ", with({{"uid", " bob "}})},
+        // Blanks around keywords and values are not part of them.
+        {u"UID =bob", with({{"uid", "bob"}})},
+        {u" UID=bob", with({{"uid", "bob"}})},
+        {u"UID= bob ;SERVER = h", with({{"uid", "bob"}, {"server", "h"}})},
+        {u"UID={ bob } ", with({{"uid", " bob "}})},
         {u";;UID=a;;;SERVER=s;", with({{"uid", "a"}, {"server", "s"}})},
         {u"DRIVER={Quillmark Tarnwell};SERVER=x", with({{"server", "x"}})},
         {u"Foo={a;UID=b};UID=c", with({{"uid", "c"}})},
@@ -310,12 +313,13 @@ TEST(SettingsConnectionString, KeywordsValuesAndOccurrences) {
         {u"TrustServerCertificate=on", {}},
         {u"Authentication=kerb", numbers(0, 256, 0, 0, 3, 0)},
         {u"Authentication=0x5", numbers(0, 256, 0, 0, 5, 0)},
-        {u"Authentication=9", numbers(0, 256, 0, 0, 9, 0)},
         {u"Authentication=LDAP;authentication=NOSASL", numbers(0, 256, 0, 0, 1, 0)},
         {u"GSSFLAG=0x10", numbers(0, 256, 0, 0, 0, 16)},
         {u"gssflag=010", numbers(0, 256, 0, 0, 0, 8)},
         {u"PORT=abc", {}},
         {u"PORT=-7;COL_LENGTH=-1", {}},
+        {u"COL_LENGTH=0", {}},
+        {u"COL_LENGTH=2000000000", numbers(0, 1 << 24, 0, 0, 0, 0)},
         {u"PORT= 10001x;COL_LENGTH=1024", numbers(10001, 1024, 0, 0, 0, 0)},
         {u"PORT=\u0131\u0132", {}},   // low bytes are digits, the characters are not
         {u"logging=onerror", logging},
@@ -365,7 +369,7 @@ TEST(SettingsConnectionString, MaskingHidesPasswordsAndTokensOnly) {
         {u"AccessToken=tok", "AccessToken=***"},
         {u"accesstoken={t;t}", "accesstoken=***"},
         {u"PWD=;UID=a", "PWD=;UID=a"},
-        {u"pwd =x;PWD=y;PWD=z", "pwd =x;PWD=***;PWD=***"},
+        {u"pwd =x;PWD=y;PWD=z", "pwd =***;PWD=***;PWD=***"},
         {u"PWD={unterminated;UID=x", "PWD=***"},
         {u"", ""},
     };
@@ -376,6 +380,20 @@ TEST(SettingsConnectionString, MaskingHidesPasswordsAndTokensOnly) {
         EXPECT_EQ(utf8_of(out.s), c.out);
     }
     EXPECT_EQ(spk_mask_connection_string(nullptr), nullptr);
+}
+
+// An Authentication value that names no method is an error naming it.
+TEST(SettingsConnectionString, UnknownAuthenticationIsAnError) {
+    for (const std::u16string in : {u"Authentication=Kerberoz", u"Authentication=9", u"SERVER=h;Authentication=-1"}) {
+        Conn conn;
+        EXPECT_EQ(conn.parse(in), -1);
+        ASSERT_EQ(spk_error_count(conn.c), 1);
+        std::string msg = utf8_of(spk_error_record(conn.c, 1)->message);
+        std::string value(in.begin() + (long)in.find(u"Authentication=") + 15, in.end());
+        EXPECT_NE(msg.find("unknown Authentication value '" + value + "'"), std::string::npos) << msg;
+    }
+    Conn ok;
+    EXPECT_EQ(ok.parse(u"Authentication=;SERVER=h"), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -396,9 +414,13 @@ TEST(SettingsOutputString, ItemsOrderAndBraces) {
         {u"PWD={a}}b};SERVER=h", "DRIVER={Quillmark Tarnwell};PWD={a}}b};SERVER=h;"},
         {u"PWD={{x};SERVER=h", "DRIVER={Quillmark Tarnwell};PWD={{x};SERVER=h;"},
         {u"PWD=x=y;SERVER=h", "DRIVER={Quillmark Tarnwell};PWD={x=y};SERVER=h;"},
-        {u"UID= lead;PWD=trail ;SERVER=mid dle", "DRIVER={Quillmark Tarnwell};UID={ lead};PWD={trail };SERVER=mid dle;"},
+        {u"UID={ lead};PWD={trail };SERVER=mid dle", "DRIVER={Quillmark Tarnwell};UID={ lead};PWD={trail };SERVER=mid dle;"},
+        // The driver as the application named it, so that the string connects again.
+        {u"DRIVER={My Spark};SERVER=h", "DRIVER={My Spark};SERVER=h;"},
+        {u" Driver = /opt/lib/libtarndrv.so ;SERVER=h", "DRIVER={/opt/lib/libtarndrv.so};SERVER=h;"},
+        {u"DRIVER={a}}b};SERVER=h;Database=sales", "DRIVER={a}}b};SERVER=h;Database=sales;"},
+        {u"Schema=sales", "DRIVER={Quillmark Tarnwell};Database=sales;"},
         {u"SERVER=", "DRIVER={Quillmark Tarnwell};SERVER=;"},
-        {u"Authentication=9;Authentication=0x9", "DRIVER={Quillmark Tarnwell};Authentication=NoSASL;"},
         {u"Authentication=OAUTH", "DRIVER={Quillmark Tarnwell};Authentication=HTTP_OAUTH;"},
         {u"UID=J\u00fcrgen", "DRIVER={Quillmark Tarnwell};UID=Jürgen;"},
     };

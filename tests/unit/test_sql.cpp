@@ -16,7 +16,9 @@
 #include "core/spk_err.h"
 #include "core/spk_handle.h"
 #include "core/spk_log.h"
+#include "exec/spk_escape.h"
 #include "exec/spk_sql.h"
+#include "tarn_fn_cases.h"
 #include "spk_handles.h"
 #include "spk_string.h"
 
@@ -87,12 +89,13 @@ struct RewriteCase {
 };
 
 const RewriteCase REWRITES[] = {
-    // Double-quoted identifiers become backtick-quoted ones.
-    {u"SELECT \"a\"\"b\" FROM t", u"SELECT `a\"b` FROM t", 0},
-    {u"SELECT \"my table\".x FROM \"db\".\"t\"", u"SELECT `my table`.x FROM `db`.`t`", 0},
-    {u"SELECT \"a`b\" FROM t", u"SELECT `a``b` FROM t", 0},
-    {u"SELECT \"x?\" FROM t WHERE a = ?", u"SELECT `x?` FROM t WHERE a = ?", 1},
-    {u"SELECT \"it's\", 'a\"b' FROM t", u"SELECT `it's`, 'a\"b' FROM t", 0},
+    // Double-quoted text is a Spark string literal: sent as written, and it
+    // hides markers, keywords and escapes.
+    {u"SELECT \"a\"\"b\" FROM t", u"SELECT \"a\"\"b\" FROM t", 0},
+    {u"select \"dq\" as d", u"select \"dq\" as d", 0},
+    {u"SELECT \"a`b\", \"c\\\"?\" FROM t", u"SELECT \"a`b\", \"c\\\"?\" FROM t", 0},
+    {u"SELECT \"x?\" FROM t WHERE a = ?", u"SELECT \"x?\" FROM t WHERE a = ?", 1},
+    {u"SELECT \"it's {fn ucase(x)}\", 'a\"b' FROM t", u"SELECT \"it's {fn ucase(x)}\", 'a\"b' FROM t", 0},
     // Backtick-quoted identifiers stay as written, doubled backticks included.
     {u"SELECT `a\"b`, `c``d?` FROM t", u"SELECT `a\"b`, `c``d?` FROM t", 0},
     // Literals hide markers; doubled quotes and backslash escapes stay inside.
@@ -106,7 +109,7 @@ const RewriteCase REWRITES[] = {
     {u"select * /* where ? */ from t", u"select *  from t", 0},
     {u"select a/**/from t", u"select a from t", 0},
     {u"select 1 /* a /* b */ ? */ + ?", u"select 1  + ?", 1},
-    {u"select 1 /* ? unterminated", u"select 1 ", 0},
+    {u"select 1 /* ? unterminated", u"select 1 /* ? unterminated", 0},
     {u"select /*+ BROADCAST(u) ? */ * from t", u"select /*+ BROADCAST(u) ? */ * from t", 0},
     {u"/* lead */ select 1", u"select 1", 0},
     // Escapes.
@@ -117,10 +120,24 @@ const RewriteCase REWRITES[] = {
     {u"SELECT { d   '2020-01-02'  }, 1", u"SELECT DATE '2020-01-02', 1", 0},
     {u"SELECT {d'2020-01-02'}", u"SELECT DATE '2020-01-02'", 0},
     {u"SELECT {d /* c */ '2020-01-02'}", u"SELECT DATE '2020-01-02'", 0},
-    {u"SELECT {fn UCASE(x)} FROM t", u"SELECT {fn UCASE(x)} FROM t", 0},
-    {u"SELECT {fn CONCAT({d '2020-01-01'}, 'x')}", u"SELECT {fn CONCAT({d '2020-01-01'}, 'x')}", 0},
-    {u"SELECT * FROM {oj t LEFT OUTER JOIN u ON t.a = u.a}", u"SELECT * FROM {oj t LEFT OUTER JOIN u ON t.a = u.a}", 0},
-    {u"{call p(?, ?)}", u"{call p(?, ?)}", 2},
+    {u"SELECT {fn UCASE(x)} FROM t", u"SELECT upper(x) FROM t", 0},
+    {u"SELECT {fn CONCAT({d '2020-01-01'}, 'x')}", u"SELECT concat(DATE '2020-01-01', 'x')", 0},
+    {u"SELECT {fn ucase({fn concat(?, {fn lcase(?)})})} FROM t WHERE a = ?",
+     u"SELECT upper(concat(?, lower(?))) FROM t WHERE a = ?", 3},
+    {u"SELECT * FROM {oj t LEFT OUTER JOIN u ON t.a = u.a}", u"SELECT * FROM t LEFT OUTER JOIN u ON t.a = u.a", 0},
+    {u"{call p(?, ?)}", u"CALL p(?, ?)", 2},
+    {u"{ call p }", u"CALL p", 0},
+    {u"SELECT * FROM t WHERE a LIKE 'x\\_%' {escape '\\'}", u"SELECT * FROM t WHERE a LIKE 'x\\_%' ESCAPE '\\\\'", 0},
+    {u"SELECT * FROM t WHERE a LIKE 'x!_%' { ESCAPE '!' } AND b = ?", u"SELECT * FROM t WHERE a LIKE 'x!_%' ESCAPE '!' AND b = ?", 1},
+    {u"SELECT {fn ucase('}')}, {fn ucase(\"{\")}", u"SELECT upper('}'), upper(\"{\")", 0},
+    {u"SELECT {fn ucase(x, y)}", u"SELECT {fn ucase(x, y)}", 0},
+    {u"SELECT {fn ucase(x}", u"SELECT {fn ucase(x}", 0},
+    {u"SELECT {fn ucase(x) y}", u"SELECT {fn ucase(x) y}", 0},
+    {u"SELECT {fn convert(?, SQL_BIGINT)}", u"SELECT CAST(? AS BIGINT)", 1},
+    {u"SELECT {fn convert(x, SQL_GUID)}", u"SELECT {fn convert(x, SQL_GUID)}", 0},
+    {u"SELECT {fn timestampadd(SQL_TSI_FRAC_SECOND, 1, t)}", u"SELECT {fn timestampadd(SQL_TSI_FRAC_SECOND, 1, t)}", 0},
+    {u"SELECT {fn sha2(x, 256)}", u"SELECT sha2(x, 256)", 0},
+    {u"SELECT ${var}, {?}", u"SELECT ${var}, {?}", 1},
     {u"SELECT {dummy '2020-01-01'}", u"SELECT {dummy '2020-01-01'}", 0},
     {u"SELECT {d}", u"SELECT {d}", 0},
     {u"SELECT {d ?}", u"SELECT {d ?}", 1},
@@ -137,14 +154,14 @@ const RewriteCase REWRITES[] = {
     {u"", u"", 0},
     // Unterminated quotes keep the rest of the text inside them.
     {u"select 'abc ? from t", u"select 'abc ? from t", 0},
-    {u"select \"abc ? from t", u"select `abc ? from t", 0},
+    {u"select \"abc ? from t", u"select \"abc ? from t", 0},
     {u"select `abc ? from t", u"select `abc ? from t", 0},
     {u"select 'abc\\", u"select 'abc\\", 0},
     {u"select * from t --", u"select * from t --", 0},
     {u"select {", u"select {", 0},
     // Characters above U+FFFF (surrogate pairs) pass whole, in every state.
     {u"select '\U0001F600', \"\U0001F600\", `\U0001F600` from t where \U0001F600 = ?",
-     u"select '\U0001F600', `\U0001F600`, `\U0001F600` from t where \U0001F600 = ?", 1},
+     u"select '\U0001F600', \"\U0001F600\", `\U0001F600` from t where \U0001F600 = ?", 1},
     {u"\U0001F600 ?", u"\U0001F600 ?", 1},
     // Brackets are subscripts, not quotes: markers inside them count.
     {u"select m[']'], a[?] from t where b = ?", u"select m[']'], a[?] from t where b = ?", 2},
@@ -312,7 +329,7 @@ TEST(SqlProcess, ClauseOffsets) {
         {u"select a from t limit 99999999999999999999", -1, 8, -1, -1, -1, -1, -1, -1, 15, -1},
         {u"select a from t limit 5x", -1, 8, -1, -1, -1, -1, -1, -1, 15, -1},
         {u"select a from t LIMIT\n7;", -1, 8, -1, -1, -1, -1, -1, -1, 15, 7},
-        {u"select {fn f(a from b)} from t", -1, 23, -1, -1, -1, -1, -1, -1, -1, -1},
+        {u"select {fn f(a from b)} from t", -1, 18, -1, -1, -1, -1, -1, -1, -1, -1},
         {u"select a from t where b = '\U0001F600' and c = ?", 15, 8, -1, -1, -1, -1, -1, -1, -1, -1},
         {u"select a fromage from t", -1, 16, -1, -1, -1, -1, -1, -1, -1, -1},
         {u"select a from\u00e9 from t", -1, 14, -1, -1, -1, -1, -1, -1, -1, -1},
@@ -438,7 +455,7 @@ TEST(SqlDescribeParam, BuildsQueries) {
         {u"insert into table db.t (a) values (?)", "select a from  db.t ", ""},
         {u"insert overwrite table t values (?)", "select * from  t", ""},
         {u"insert into `my t` partition (p = 'x') (a, b) values (?, ?)", "select a, b from  `my t`", ""},
-        {u"insert into \"my t\" values (?)", "select * from  `my t`", ""},
+        {u"insert into `my t` values (?)", "select * from  `my t`", ""},
         // Each SET assignment describes its own marker.
         {u"update t set a = ?, b = ? where c = ?", "select a,b,c from  t", ""},
         {u"update t set a = @P1, b = @P2 where c = ? and d = ?", "select a,b from  t", ""},
@@ -464,7 +481,7 @@ TEST(SqlDescribeParam, BuildsQueries) {
         {u"select a from t where a = ? group by a order by a", "select a from t ", ""},
         {u"select a from t where a = ? limit 10", "select a from t ", ""},
         {u"select a from t where a = '=' and b = ?", "select b from t ", ""},
-        {u"select a from t where \"a b\" = ?", "select `a b` from t ", ""},
+        {u"select a from t where \"a b\" = ?", "select \"a b\" from t ", ""},
         {u"select a from t where `a = ?` = ?", "select `a = ?` from t ", ""},
         {u"select a from t where a = ? /* and b = ? */", "select a from t ", ""},
         {u"select a from t where a = {d '2020-01-01'} and b = ?", "select b from t ", ""},
@@ -616,6 +633,52 @@ TEST(SqlParamLists, AppendsToAnExistingList) {
     EXPECT_EQ(ascii(text(list)), "a,b");
     spk_str_free(list);
     spk_str_free(s);
+}
+
+// ODBC scalar functions: each translation, and every function the driver
+// translates has a case (the same table runs on a real server).
+TEST(SqlProcess, FunctionEscapes) {
+    for (const TarnFnCase &c : TARN_FN_CASES) {
+        std::u16string in(c.escape, c.escape + strlen(c.escape));
+        Processed p(u"SELECT " + in + u", ?");
+        EXPECT_EQ(ascii(p.out), std::string("SELECT ") + c.translated + ", ?");
+        ASSERT_EQ(p.positions().size(), 1u);
+        EXPECT_EQ((size_t)p.positions()[0], p.out.size() - 1);
+    }
+    for (const SpkFnEscape *f = spk_fn_escapes(); f->name; f++) {
+        bool covered = false;
+        for (const TarnFnCase &c : TARN_FN_CASES) {
+            std::string e = c.escape;
+            for (char &ch : e) ch = (char)tolower((unsigned char)ch);
+            if (e.rfind(std::string("{fn ") + f->name + "(", 0) == 0) covered = true;
+        }
+        EXPECT_TRUE(covered) << f->name;
+    }
+}
+
+// SQL_ATTR_NOSCAN: the text goes out exactly as written; markers and clause
+// keywords are still found.
+TEST(SqlProcess, NoScanSendsTextAsWritten) {
+    const std::u16string texts[] = {
+        u"  select {fn ucase(a)}, {d '2020-01-01'} /* c */ from t where b = ? -- x",
+        u"\uFEFFselect 1 /* open",
+        u"{call p(?)}",
+    };
+    for (const std::u16string &t : texts) {
+        SpkSqlScan scan;
+        spk_sql_scan_init(&scan);
+        SpkString *s = make(t);
+        SpkString *r = spk_process_sql(nullptr, s, &scan, 1);
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(text(r) == t) << ascii(t);
+        for (const SpkMarker *m = scan.markers; m; m = m->next) EXPECT_EQ(t[m->position], u'?');
+        spk_str_free(r);
+        spk_str_free(s);
+        spk_sql_scan_clear(&scan);
+    }
+    Processed scanned(texts[0]);
+    EXPECT_EQ(ascii(scanned.out), "select upper(a), DATE '2020-01-01'  from t where b = ? -- x");
+    EXPECT_GT(scanned.scan.where_offset, 0);
 }
 
 // ---------------------------------------------------------------------------
