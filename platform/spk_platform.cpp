@@ -30,6 +30,8 @@ const char *spk_dl_error() {
     return e ? e : "unknown error";
 }
 
+const char *spk_gss_default_library() { return "libgssapi_krb5.so.2"; }
+
 int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}

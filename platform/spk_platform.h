@@ -14,6 +14,9 @@ void *spk_dl_symbol(void *lib, const char *name);
 void spk_dl_close(void *lib);
 const char *spk_dl_error();
 
+// The GSS-API library loaded for Kerberos logons when no GSSLIB is set.
+const char *spk_gss_default_library();
+
 // Socket subsystem start-up and clean-up (nothing to do on POSIX systems).
 int spk_socket_startup();
 void spk_socket_cleanup();

@@ -49,9 +49,9 @@ int refuse_unsupported(SpkConnection *conn) {
     switch (conn->authentication) {
     case AUTH_NONE:
     case AUTH_NOSASL:
-    case AUTH_LDAP: break;
-    case AUTH_KERBEROS: what = "Kerberos authentication"; break;
-    case AUTH_AD: what = "Active Directory (SSPI) authentication"; break;
+    case AUTH_LDAP:
+    case AUTH_KERBEROS:
+    case AUTH_AD: break;
     case AUTH_HTTP_BASIC: what = "HTTP transport with Basic authentication"; break;
     case AUTH_HTTP_OAUTH: what = "HTTP transport with OAuth authentication"; break;
     default:
@@ -115,6 +115,8 @@ int connect_stack(SpkConnection *conn) {
         bool has_password = utf8_of(conn->pwd, &password);
         if (!spk_sasl_plain(conn, has_user ? user.c_str() : nullptr, has_password ? password.c_str() : nullptr))
             return -1;
+    } else if (conn->authentication == AUTH_KERBEROS || conn->authentication == AUTH_AD) {
+        if (!spk_sasl_gssapi(conn, host)) return -1;
     }
 
     st->client = std::make_shared<tcli::TCLIServiceClient>(st->protocol);

@@ -61,6 +61,7 @@ const ErrorEntry ERROR_TABLE[] = {
     {"24000", "Invalid cursor state"},
     {"HY008", "Operation canceled"},
     {"HYT00", "Timeout expired"},
+    {"28000", "Invalid authorization specification"},
 };
 
 const size_t MESSAGE_BUFFER = 1024;

@@ -1,0 +1,74 @@
+"""Kerberos and AD logons from pyodbc through the Driver Manager, against the
+fake server's GSSAPI mechanism and the private KDC (scripts/kdc.sh)."""
+import os
+import subprocess
+
+import pyodbc
+import pytest
+
+KDC_ENV = os.environ.get("TARN_KRB5_ENV", "")
+SERVER = os.environ.get("TARN_FAKE_GSS_SERVER", "")
+
+
+@pytest.fixture(scope="module")
+def realm(tmp_path_factory):
+    if not KDC_ENV or not SERVER:
+        pytest.skip("no private KDC (run through ctest: python_kerberos)")
+    values = {}
+    with open(KDC_ENV) as f:
+        for line in f:
+            key, _, value = line.strip().partition("=")
+            if key:
+                values[key] = value
+    for key, value in values.items():
+        os.environ[key] = value
+    values["dir"] = str(tmp_path_factory.mktemp("krb"))
+    return values
+
+
+@pytest.fixture(scope="module")
+def port(realm):
+    proc = subprocess.Popen([SERVER, realm["TARN_KRB5_KEYTAB"]], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            text=True)
+    try:
+        yield int(proc.stdout.readline())
+    finally:
+        proc.stdin.close()
+        proc.wait(timeout=30)
+
+
+def use_ccache(realm, name, login):
+    path = os.path.join(realm["dir"], name)
+    os.environ["KRB5CCNAME"] = "FILE:" + path
+    if login:
+        subprocess.run(["kinit", realm["TARN_KRB5_USER"]], input=realm["TARN_KRB5_PASSWORD"] + "\n", text=True,
+                       check=True, capture_output=True)
+    return path
+
+
+def query(conn_str):
+    with pyodbc.connect(conn_str, autocommit=True, timeout=10) as conn:
+        return conn.cursor().execute("SELECT 1").description[0][0]
+
+
+def test_kerberos_with_a_ticket(realm, port):
+    use_ccache(realm, "integrated", True)
+    assert query(f"Driver=tarndrv;Server=localhost;Port={port};Authentication=Kerberos;"
+                 "KrbPrinciple=hive/_HOST@TARN.TEST") == "Result"
+
+
+def test_ad_with_user_and_password(realm, port):
+    path = use_ccache(realm, "absent", False)
+    password = realm["TARN_KRB5_PASSWORD"]
+    assert query(f"Driver=tarndrv;Server=localhost;Port={port};Authentication=AD;"
+                 f"KrbPrinciple=hive/_HOST@TARN.TEST;UID=tarnuser@TARN.TEST;PWD={{{password}}}") == "Result"
+    assert not os.path.exists(path)
+
+
+def test_wrong_password_is_28000(realm, port):
+    use_ccache(realm, "absent", False)
+    with pytest.raises(pyodbc.Error) as err:
+        query(f"Driver=tarndrv;Server=localhost;Port={port};Authentication=AD;"
+              "KrbPrinciple=hive/_HOST@TARN.TEST;UID=tarnuser;PWD=wrong")
+    assert err.value.args[0] == "28000"
+    assert "Preauthentication failed" in err.value.args[1]
