@@ -172,7 +172,7 @@ TEST_F(Kerberos, FailuresNameTheirCause) {
         {"unknown user", false, "Authentication=AD;KrbPrinciple=hive/_HOST@TARN.TEST;UID=nobody;PWD=x", "28000",
          "not found in Kerberos database"},
         {"unknown service", true, "Authentication=Kerberos;KrbPrinciple=hive/elsewhere@TARN.TEST", "08001",
-         "Server not found in Kerberos database"},
+         "Server hive/elsewhere@TARN.TEST not found in Kerberos database"},
         {"no principal (Kerberos)", true, "Authentication=Kerberos", "08001",
          "Unable to obtain Kerberos token for principle"},
         {"no principal (AD)", true, "Authentication=AD", "08001", "ServerSPN not provided"},

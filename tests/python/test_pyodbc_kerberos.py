@@ -72,3 +72,47 @@ def test_wrong_password_is_28000(realm, port):
               "KrbPrinciple=hive/_HOST@TARN.TEST;UID=tarnuser;PWD=wrong")
     assert err.value.args[0] == "28000"
     assert "Preauthentication failed" in err.value.args[1]
+
+
+# The same two logons against the real Spark Thrift server in Kerberos mode.
+SPARK_PORT = os.environ.get("TARN_SPARK_KERBEROS_PORT", "")
+SPARK_ENV = os.environ.get("TARN_SPARK_KERBEROS_ENV", "")
+
+
+@pytest.fixture(scope="module")
+def spark_realm(tmp_path_factory):
+    if not SPARK_PORT or not SPARK_ENV:
+        pytest.skip("no Spark server in Kerberos mode")
+    values = {}
+    with open(SPARK_ENV) as f:
+        for line in f:
+            key, _, value = line.strip().partition("=")
+            if key:
+                values[key] = value
+    saved = {key: os.environ.get(key) for key in list(values) + ["KRB5CCNAME"]}
+    os.environ.update(values)
+    values["dir"] = str(tmp_path_factory.mktemp("spark-krb"))
+    yield values
+    for key, value in saved.items():
+        if value is None:
+            os.environ.pop(key, None)
+        else:
+            os.environ[key] = value
+
+
+def spark_user(conn_str):
+    with pyodbc.connect(conn_str, autocommit=True, timeout=30) as conn:
+        return conn.cursor().execute("SELECT current_user()").fetchone()[0]
+
+
+def test_spark_kerberos_with_a_ticket(spark_realm):
+    use_ccache(spark_realm, "spark-integrated", True)
+    assert spark_user(f"Driver=tarndrv;Server=localhost;Port={SPARK_PORT};Authentication=Kerberos;"
+                      "KrbPrinciple=hive/_HOST@TARN.TEST") == "tarnuser"
+
+
+def test_spark_ad_with_user_and_password(spark_realm):
+    use_ccache(spark_realm, "spark-absent", False)
+    password = spark_realm["TARN_KRB5_PASSWORD"]
+    assert spark_user(f"Driver=tarndrv;Server=localhost;Port={SPARK_PORT};Authentication=AD;"
+                      f"KrbPrinciple=hive/_HOST@TARN.TEST;UID=tarnuser;PWD={{{password}}}") == "tarnuser"
