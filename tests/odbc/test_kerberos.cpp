@@ -191,6 +191,20 @@ TEST_F(Kerberos, FailuresNameTheirCause) {
     }
 }
 
+TEST_F(Kerberos, UnreachableKdcIs08001) {
+    use_ccache("unreachable", false);
+    std::string config = realm.dir + "/unreachable.conf";
+    std::ofstream(config) << "[libdefaults]\n default_realm = TARN.TEST\n dns_lookup_kdc = false\n"
+                             " udp_preference_limit = 1\n[realms]\n TARN.TEST = {\n  kdc = 127.0.0.1:1\n }\n";
+    std::string saved = getenv("KRB5_CONFIG");
+    setenv("KRB5_CONFIG", config.c_str(), 1);
+    SQLRETURN rc = connect("Authentication=AD;KrbPrinciple=hive/_HOST@TARN.TEST;UID=tarnuser;PWD=x");
+    setenv("KRB5_CONFIG", saved.c_str(), 1);
+    ASSERT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(diags().substr(0, 6), "08001:") << diags();
+    EXPECT_NE(diags().find("Cannot contact any KDC"), std::string::npos) << diags();
+}
+
 // The server's side of the exchange going wrong.
 TEST_F(Kerberos, ServerMisbehaviour) {
     use_ccache("server", true);
