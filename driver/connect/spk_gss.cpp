@@ -122,14 +122,22 @@ std::string display_status(GssState *g, OM_uint32 code, int type) {
     return out;
 }
 
+// A minor (Kerberos) status: its name and the library's text.
+std::string minor_text(GssState *g, OM_uint32 minor) {
+    std::string text = display_status(g, minor, GSS_C_MECH_CODE);
+    const char *name = spk_krb5_error_name((int32_t)minor);
+    if (name) text = text.empty() ? std::string(name) : std::string(name) + ": " + text;
+    return text;
+}
+
 // "major text: minor text" for a failed call.  A GSS_S_FAILURE is described
 // by its minor (Kerberos) status alone.
 std::string status_text(GssState *g, OM_uint32 major, OM_uint32 minor) {
     OM_uint32 routine = major & 0xFFFF0000u;
-    std::string minor_text = minor ? display_status(g, minor, GSS_C_MECH_CODE) : std::string();
-    if (routine == 0xD0000u) return minor_text.empty() ? std::string("Unknown") : minor_text;
+    std::string minor_part = minor ? minor_text(g, minor) : std::string();
+    if (routine == 0xD0000u) return minor_part.empty() ? std::string("Unknown") : minor_part;
     std::string text = spk_gss_major_text(routine ? routine : major);
-    if (!minor_text.empty()) text += ": " + minor_text;
+    if (!minor_part.empty()) text += ": " + minor_part;
     return text;
 }
 
@@ -241,7 +249,7 @@ void trace_context(SpkConnection *conn, GssState *g) {
             status_text(g, major, 0).c_str());
     if (!gss_error(major)) {
         SPK_LOG(conn, LOG_DETAIL, "minor_status=%d (%s)", (int)minor,
-                minor ? display_status(g, minor, GSS_C_MECH_CODE).c_str() : "");
+                minor ? minor_text(g, minor).c_str() : "");
         SPK_LOG(conn, LOG_DETAIL, "source_name=(%s)", name_text(g, source).c_str());
         SPK_LOG(conn, LOG_DETAIL, "target_name=(%s)", name_text(g, target).c_str());
         SPK_LOG(conn, LOG_DETAIL, "lifetime=(%d)", (int)lifetime);
@@ -347,43 +355,37 @@ int gss_check(SpkConnection *conn) {
     return -1;
 }
 
-int gss_unwrap(SpkConnection *conn, const std::string &input, std::string *output) {
+// gss_wrap (integrity only) or gss_unwrap of one message.
+int protect(SpkConnection *conn, bool wrap, const std::string &input, std::string *output) {
     GssState *g = state_of(conn);
-    SPK_LOG_DATA(conn, LOG_PKTDUMP, input.data(), input.size(), "Accept Cred");
+    if (!wrap) SPK_LOG_DATA(conn, LOG_PKTDUMP, input.data(), input.size(), "Accept Cred");
     OM_uint32 minor = 0;
     gss_buffer_desc in = {input.size(), (void *)input.data()};
     gss_buffer_desc out = {0, nullptr};
     int conf_state = 0;
-    OM_uint32 major = g->unwrap(&minor, g->context, &in, &out, &conf_state, nullptr);
-    SPK_LOG(conn, LOG_DETAIL, "called gss_unwrap( %d,%d,%d,length=%d )", (int)major, (int)minor, conf_state,
-            (int)out.length);
+    OM_uint32 major = wrap ? g->wrap(&minor, g->context, 0, 0, &in, &conf_state, &out)
+                           : g->unwrap(&minor, g->context, &in, &out, &conf_state, nullptr);
+    SPK_LOG(conn, LOG_DETAIL, wrap ? "called gss_wrap( %d,%d,%d,length=%d )" : "called gss_unwrap( %d,%d,%d,length=%d )",
+            (int)major, (int)minor, conf_state, (int)out.length);
     if (gss_error(major)) {
-        if (out.value) g->release_buffer(&minor, &out);
-        return post_failure(conn, g, "Krb5: gss_unwrap failed with '%s', (%d,%d)", major, minor);
+        OM_uint32 ignored = 0;
+        if (out.value) g->release_buffer(&ignored, &out);
+        return post_failure(conn, g,
+                            wrap ? "Krb5: gss_wrap failed with '%s', (%d,%d)" : "Krb5: gss_unwrap failed with '%s', (%d,%d)",
+                            major, minor);
     }
-    SPK_LOG_DATA(conn, LOG_PKTDUMP, out.value, out.length, "UnWrap");
+    SPK_LOG_DATA(conn, LOG_PKTDUMP, out.value, out.length, wrap ? "Wrap" : "UnWrap");
     output->assign((const char *)out.value, out.length);
     g->release_buffer(&minor, &out);
     return 0;
 }
 
+int gss_unwrap(SpkConnection *conn, const std::string &input, std::string *output) {
+    return protect(conn, false, input, output);
+}
+
 int gss_wrap(SpkConnection *conn, const std::string &input, std::string *output) {
-    GssState *g = state_of(conn);
-    OM_uint32 minor = 0;
-    gss_buffer_desc in = {input.size(), (void *)input.data()};
-    gss_buffer_desc out = {0, nullptr};
-    int conf_state = 0;
-    OM_uint32 major = g->wrap(&minor, g->context, 0, 0, &in, &conf_state, &out);
-    SPK_LOG(conn, LOG_DETAIL, "called gss_wrap( %d,%d,%d,length=%d )", (int)major, (int)minor, conf_state,
-            (int)out.length);
-    if (gss_error(major)) {
-        if (out.value) g->release_buffer(&minor, &out);
-        return post_failure(conn, g, "Krb5: gss_wrap failed with '%s', (%d,%d)", major, minor);
-    }
-    SPK_LOG_DATA(conn, LOG_PKTDUMP, out.value, out.length, "Wrap");
-    output->assign((const char *)out.value, out.length);
-    g->release_buffer(&minor, &out);
-    return 0;
+    return protect(conn, true, input, output);
 }
 
 void gss_release(SpkConnection *conn) {

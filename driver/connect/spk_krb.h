@@ -107,5 +107,8 @@ const char *spk_gss_major_text(uint32_t major);
 // credentials are missing, expired or wrong, 08001 otherwise.
 const char *spk_krb_failure_state(uint32_t major, int32_t minor);
 
+// The name of a Kerberos 5 error code ("KRB5KDC_ERR_PREAUTH_FAILED"), or null.
+const char *spk_krb5_error_name(int32_t code);
+
 // Releases the connection's security context, whoever made it.
 void spk_krb_release(SpkConnection *conn);

@@ -84,6 +84,19 @@ size_t spk_sasl_read_some(SpkConnection *conn, void *buffer, size_t count) {
     return have;
 }
 
+namespace {
+// Reads the server's error text of a refusing frame (at most 511 bytes of it
+// are kept) and posts it.
+void post_server_error(SpkConnection *conn, int status, uint32_t length, const char *trace_format) {
+    char text[512];
+    size_t want = length < sizeof text - 1 ? length : sizeof text - 1;
+    size_t got = spk_sasl_read_some(conn, text, want);
+    text[got] = 0;
+    SPK_LOG(conn, LOG_ERROR, trace_format, status, (unsigned)length, text);
+    spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
+}
+}  // namespace
+
 int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) {
     SpkTransportGuard guard(conn);
     SPK_LOG(conn, LOG_DETAIL, "Sending Auth");
@@ -140,13 +153,7 @@ int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) 
         return 0;
     }
 
-    // The server's error text: at most 511 bytes of it are kept.
-    char text[512];
-    size_t want = length < sizeof text - 1 ? length : sizeof text - 1;
-    size_t got = spk_sasl_read_some(conn, text, want);
-    text[got] = 0;
-    SPK_LOG(conn, LOG_ERROR, "SASL Error response (%d,%u):  %s", status, (unsigned)length, text);
-    spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
+    post_server_error(conn, status, length, "SASL Error response (%d,%u):  %s");
     return 0;
 }
 
@@ -175,14 +182,7 @@ int read_gss_frame(SpkConnection *conn, SaslFrame *frame, const char *dump_title
     frame->status = header[0];
     frame->length = get_be32(header + 1);
     if (frame->status == SASL_BAD || frame->status == SASL_ERROR) {
-        // The server's reason: at most 511 bytes of it are kept.
-        char text[512];
-        size_t want = frame->length < sizeof text - 1 ? frame->length : sizeof text - 1;
-        size_t got = spk_sasl_read_some(conn, text, want);
-        text[got] = 0;
-        SPK_LOG(conn, LOG_ERROR, "SASL Error response (%d,%u): %s", frame->status, (unsigned)frame->length, text);
-        spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", frame->status, (unsigned)frame->length,
-                       text);
+        post_server_error(conn, frame->status, frame->length, "SASL Error response (%d,%u): %s");
         return -1;
     }
     if (frame->length > SPK_KRB_MAX_TOKEN) {
@@ -346,13 +346,7 @@ int gssapi_exchange(SpkConnection *conn, const SpkKrbProvider *provider, const S
     }
     SPK_LOG_DATA(conn, LOG_PKTDUMP, header, sizeof header, "Buffer");
     if (header[0] == SASL_COMPLETE) return 0;
-    char text[512];
-    uint32_t length = get_be32(header + 1);
-    size_t want = length < sizeof text - 1 ? length : sizeof text - 1;
-    size_t got = spk_sasl_read_some(conn, text, want);
-    text[got] = 0;
-    SPK_LOG(conn, LOG_ERROR, "SASL Error response (%d,%u): %s", (int)header[0], (unsigned)length, text);
-    spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", (int)header[0], (unsigned)length, text);
+    post_server_error(conn, header[0], get_be32(header + 1), "SASL Error response (%d,%u): %s");
     return -1;
 }
 

@@ -10,18 +10,23 @@ KDC_ENV = os.environ.get("TARN_KRB5_ENV", "")
 SERVER = os.environ.get("TARN_FAKE_GSS_SERVER", "")
 
 
-@pytest.fixture(scope="module")
-def realm(tmp_path_factory):
-    if not KDC_ENV or not SERVER:
-        pytest.skip("no private KDC (run through ctest: python_kerberos)")
+def read_env(path):
+    """The KEY=VALUE lines of a realm's env file (scripts/kdc.sh)."""
     values = {}
-    with open(KDC_ENV) as f:
+    with open(path) as f:
         for line in f:
             key, _, value = line.strip().partition("=")
             if key:
                 values[key] = value
-    for key, value in values.items():
-        os.environ[key] = value
+    return values
+
+
+@pytest.fixture(scope="module")
+def realm(tmp_path_factory):
+    if not KDC_ENV or not SERVER:
+        pytest.skip("no private KDC (run through ctest: python_kerberos)")
+    values = read_env(KDC_ENV)
+    os.environ.update(values)
     values["dir"] = str(tmp_path_factory.mktemp("krb"))
     return values
 
@@ -83,12 +88,7 @@ SPARK_ENV = os.environ.get("TARN_SPARK_KERBEROS_ENV", "")
 def spark_realm(tmp_path_factory):
     if not SPARK_PORT or not SPARK_ENV:
         pytest.skip("no Spark server in Kerberos mode")
-    values = {}
-    with open(SPARK_ENV) as f:
-        for line in f:
-            key, _, value = line.strip().partition("=")
-            if key:
-                values[key] = value
+    values = read_env(SPARK_ENV)
     saved = {key: os.environ.get(key) for key in list(values) + ["KRB5CCNAME"]}
     os.environ.update(values)
     values["dir"] = str(tmp_path_factory.mktemp("spark-krb"))

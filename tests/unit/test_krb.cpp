@@ -79,6 +79,13 @@ TEST(KrbText, FlagsAndStatuses) {
         {0xD0000, 0x96C73A9C, "08001"},   // KDC unreachable
     };
     for (const Case &c : cases) EXPECT_STREQ(spk_krb_failure_state(c.major, (int32_t)c.minor), c.state) << c.minor;
+
+    EXPECT_STREQ(spk_krb5_error_name((int32_t)0x96C73A00), "KRB5KDC_ERR_NONE");
+    EXPECT_STREQ(spk_krb5_error_name((int32_t)0x96C73A07), "KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN");
+    EXPECT_STREQ(spk_krb5_error_name((int32_t)0x96C73AE1), "KRB5_SAM_UNSUPPORTED");
+    EXPECT_EQ(spk_krb5_error_name((int32_t)0x96C73A1E), nullptr);   // a placeholder of the table
+    EXPECT_EQ(spk_krb5_error_name((int32_t)0x96C73B00), nullptr);
+    EXPECT_EQ(spk_krb5_error_name(0), nullptr);
 }
 
 }  // namespace
