@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -245,6 +246,23 @@ TEST_F(Kerberos, ServerThatNeverSendsItsOfferTimesOut) {
     ASSERT_EQ(connect("Authentication=Kerberos;KrbPrinciple=hive/_HOST@TARN.TEST"), SQL_ERROR);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(diags().substr(0, 6), "08S01:") << diags();
+}
+
+// isql, an ANSI client, with the ticket of the credential cache.
+TEST_F(Kerberos, IsqlConnects) {
+    use_ccache("isql", true);
+    std::string preload = TARN_CLIENT_PRELOAD;
+    std::string env = preload.empty() ? "" : "LD_PRELOAD=" + preload + " ASAN_OPTIONS=detect_leaks=0 ";
+    std::string cmd = "echo quit | " + env + "timeout 60 isql -v -k \"" +
+                      conn_str("Authentication=Kerberos;KrbPrinciple=hive/_HOST@TARN.TEST") + "\" 2>&1";
+    FILE *p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+    EXPECT_NE(out.find("Connected!"), std::string::npos) << out;
+    EXPECT_EQ(last().client, realm.user);
 }
 
 // Every logon releases what it took from the library (ASan reports leaks).
