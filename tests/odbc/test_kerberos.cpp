@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "fake_gss.h"
 #include "fake_server.h"
@@ -49,12 +50,13 @@ const ::testing::Environment *const kerberos_env = ::testing::AddGlobalTestEnvir
 
 // Points the credential cache at a file of its own; with `login`, obtains a
 // ticket for the test user into it.
-void use_ccache(const std::string &name, bool login) {
+void use_ccache(const std::string &name, bool login, const char *lifetime = "1h") {
     std::string path = realm.dir + "/" + name;
     std::remove(path.c_str());
     setenv("KRB5CCNAME", ("FILE:" + path).c_str(), 1);
     if (login) {
-        std::string cmd = "printf '%s\\n' '" + realm.password + "' | kinit " + realm.user + " >/dev/null 2>&1";
+        std::string cmd = "printf '%s\\n' '" + realm.password + "' | kinit -l " + lifetime + " " + realm.user +
+                          " >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
 }
@@ -190,6 +192,14 @@ TEST_F(Kerberos, FailuresNameTheirCause) {
         EXPECT_EQ(d.substr(0, 6), std::string(c.state) + ":") << d;
         EXPECT_NE(d.find(c.text), std::string::npos) << d;
     }
+}
+
+TEST_F(Kerberos, ExpiredTicketIs28000) {
+    use_ccache("expired", true, "2s");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    ASSERT_EQ(connect("Authentication=Kerberos;KrbPrinciple=hive/_HOST@TARN.TEST"), SQL_ERROR);
+    EXPECT_EQ(diags().substr(0, 6), "28000:") << diags();
+    EXPECT_NE(diags().find("expired"), std::string::npos) << diags();
 }
 
 TEST_F(Kerberos, UnreachableKdcIs08001) {
