@@ -8,7 +8,7 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config ccache
     libthrift-dev thrift-compiler libboost-dev
     unixodbc unixodbc-dev odbcinst
-    libssl-dev libkrb5-dev libgtest-dev
+    libssl-dev openssl libkrb5-dev libgtest-dev
     krb5-kdc krb5-admin-server krb5-user
     qt6-base-dev
     python3-venv

@@ -12,6 +12,7 @@
 #   http    HTTP transport, path cliservice, Basic authentication with any non-empty user/password
 #   tls     like sasl, over TLS; certificates from scripts/gen-tls.sh in .spark/tls-pki
 #           (clients trust .spark/tls-pki/ca.pem; the certificate names localhost and 127.0.0.1)
+#   httptls like http, over TLS (HTTPS), with the same certificates as tls
 #   all     (stop and status only) every mode
 #
 # Environment:
@@ -38,13 +39,13 @@ HOST="${SPARK_HOST:-127.0.0.1}"
 TIMEOUT="${SPARK_START_TIMEOUT:-180}"
 DRIVER_MEMORY="${SPARK_DRIVER_MEMORY:-1g}"
 STATE_ROOT="$ROOT/.spark"
-ALL_MODES=(sasl nosasl http tls kerberos)
+ALL_MODES=(sasl nosasl http tls httptls kerberos)
 
 log() { printf 'spark-server: %s\n' "$*" >&2; }
 die() { printf 'spark-server: error: %s\n' "$*" >&2; exit 1; }
 
 usage() {
-    echo "usage: $0 start|stop|status|port sasl|nosasl|http|tls|kerberos   (stop/status also accept 'all')" >&2
+    echo "usage: $0 start|stop|status|port sasl|nosasl|http|tls|httptls|kerberos   (stop/status also accept 'all')" >&2
     exit 2
 }
 
@@ -209,15 +210,24 @@ cmd_start() {
                        --hiveconf "hive.server2.thrift.http.port=$port"
                        --hiveconf hive.server2.thrift.http.path=cliservice)
             ready_re='Started ThriftHttpCLIService in http mode on port' ;;
-        tls)
+        tls|httptls)
             local pki="$STATE_ROOT/tls-pki"
-            bash "$ROOT/scripts/gen-tls.sh" "$pki" >&2 || die "scripts/gen-tls.sh failed"
+            # Two modes starting at once must not both write the certificates.
+            ( flock 9; bash "$ROOT/scripts/gen-tls.sh" "$pki" >&2 ) 9>"$STATE_ROOT/.tls-pki.lock" \
+                || die "scripts/gen-tls.sh failed"
             hiveconf+=(--hiveconf hive.server2.authentication=NONE
-                       --hiveconf "hive.server2.thrift.port=$port"
                        --hiveconf hive.server2.use.SSL=true
                        --hiveconf "hive.server2.keystore.path=$pki/server.p12"
                        --hiveconf "hive.server2.keystore.password=$(cat "$pki/password")")
-            ready_re='Starting ThriftBinaryCLIService on port' ;;
+            if [ "$mode" = tls ]; then
+                hiveconf+=(--hiveconf "hive.server2.thrift.port=$port")
+                ready_re='Starting ThriftBinaryCLIService on port'
+            else
+                hiveconf+=(--hiveconf hive.server2.transport.mode=http
+                           --hiveconf "hive.server2.thrift.http.port=$port"
+                           --hiveconf hive.server2.thrift.http.path=cliservice)
+                ready_re='Started ThriftHttpCLIService in https mode on port'
+            fi ;;
         kerberos)
             # Kerberos logons against a private realm: the one named by
             # TARN_KRB5_ENV (an env file written by scripts/kdc.sh), or one
@@ -307,7 +317,7 @@ cmd_start() {
 action="$1"
 mode="$2"
 case "$mode" in
-    sasl|nosasl|http|tls|kerberos) modes=("$mode") ;;
+    sasl|nosasl|http|tls|httptls|kerberos) modes=("$mode") ;;
     all) case "$action" in stop|status) modes=("${ALL_MODES[@]}") ;; *) usage ;; esac ;;
     *) usage ;;
 esac

@@ -16,6 +16,8 @@
 #include "spk_sasl.h"
 #include "spk_tcli.h"
 #include "spk_transport.h"
+#include "transport/spk_http.h"
+#include "transport/spk_net_socket.h"
 
 using apache::thrift::protocol::TBinaryProtocol;
 using apache::thrift::transport::TBufferedTransport;
@@ -43,27 +45,54 @@ bool utf8_of(const SpkString *s, std::string *out) {
     return true;
 }
 
-// Methods and options that exist in the settings but not in this build.
+// Methods that exist in the settings but not in this build.
 int refuse_unsupported(SpkConnection *conn) {
     const char *what = nullptr;
     switch (conn->authentication) {
     case AUTH_NONE:
     case AUTH_NOSASL:
     case AUTH_LDAP:
+    case AUTH_HTTP_BASIC:
+    case AUTH_HTTP_OAUTH:
     case AUTH_KERBEROS:
     case AUTH_AD: break;
-    case AUTH_HTTP_BASIC: what = "HTTP transport with Basic authentication"; break;
-    case AUTH_HTTP_OAUTH: what = "HTTP transport with OAuth authentication"; break;
     default:
         SPK_LOG(conn, LOG_ERROR, "Unsupported authentication method %d", (int)conn->authentication);
         spk_post_error(conn, "HY000", 0, "Unsupported authentication method %d", (int)conn->authentication);
         return -1;
     }
-    if (!what && conn->encrypt) what = "TLS encryption (Encrypt)";
     if (!what) return 0;
     SPK_LOG(conn, LOG_ERROR, "%s is not supported by this build", what);
     spk_post_error(conn, "HY000", 0, "%s is not supported by this build", what);
     return -1;
+}
+
+// The endpoint of a TLS or HTTP connection: a TCP or TLS socket, under the
+// HTTP transport for the HTTP methods.
+void build_net_endpoint(SpkConnection *conn, SpkTransportStack *st, const std::string &host, int port) {
+    SpkNetOptions net;
+    net.host = host;
+    net.port = port;
+    net.tls = conn->encrypt != 0;
+    net.trust_server_certificate = conn->trust_server_certificate != 0;
+    utf8_of(conn->certificate_file, &net.ca_file);
+    st->net_socket = std::make_shared<SpkNetSocket>(net, st->config);
+    if (conn->authentication != AUTH_HTTP_BASIC && conn->authentication != AUTH_HTTP_OAUTH) {
+        st->base_transport = st->net_socket;
+        return;
+    }
+    SpkHttpOptions http;
+    http.conn = conn;
+    utf8_of(conn->http_uri, &http.path);
+    if (conn->authentication == AUTH_HTTP_OAUTH) {
+        http.bearer = true;
+        utf8_of(conn->access_token, &http.token);
+    } else {
+        if (!utf8_of(conn->uid, &http.user)) http.user = "anonymous";
+        if (!utf8_of(conn->pwd, &http.password)) http.password = "openguest";
+    }
+    st->http_socket = st->net_socket;
+    st->base_transport = std::make_shared<SpkHttpTransport>(st->net_socket, http, st->config);
 }
 
 // Everything between the entry and exit records of spk_connect.
@@ -76,18 +105,29 @@ int connect_stack(SpkConnection *conn) {
     SPK_LOG(conn, LOG_DETAIL, "connecting to '%s':%d", host.c_str(), port);
 
     if (refuse_unsupported(conn) != 0) return -1;
+    bool http = conn->authentication == AUTH_HTTP_BASIC || conn->authentication == AUTH_HTTP_OAUTH;
+    if (conn->authentication == AUTH_HTTP_OAUTH && !conn->access_token) {
+        SPK_LOG(conn, LOG_ERROR, "OAUTH Authentication requires a AccessToken");
+        spk_post_error(conn, "HY000", 0, "OAUTH Authentication requires a AccessToken");
+        return -1;
+    }
 
     SpkTransportStack *st = new SpkTransportStack;
     conn->transport_stack = st;
     st->config = spk_transport_config();
-    st->socket = std::make_shared<TSocket>(host, port, st->config);
     int login_ms = timeout_ms(conn->attrs.login_timeout);
-    st->socket->setConnTimeout(login_ms);
-    st->socket->setRecvTimeout(login_ms);
-    st->socket->setSendTimeout(login_ms);
-    st->base_transport = st->socket;
+    if (http || conn->encrypt) {
+        build_net_endpoint(conn, st, host, port);
+        st->net_socket->set_wait_timeout_ms(login_ms);
+    } else {
+        st->socket = std::make_shared<TSocket>(host, port, st->config);
+        st->socket->setConnTimeout(login_ms);
+        st->socket->setRecvTimeout(login_ms);
+        st->socket->setSendTimeout(login_ms);
+        st->base_transport = st->socket;
+    }
 
-    bool sasl = conn->authentication != AUTH_NOSASL;
+    bool sasl = conn->authentication != AUTH_NOSASL && !http;
     if (sasl) {
         st->transport = std::make_shared<SpkFramedTransport>(st->base_transport, st->config);
         conn->transport_kind = SPK_TRANSPORT_FRAMED;
@@ -101,6 +141,10 @@ int connect_stack(SpkConnection *conn) {
         st->transport->open();
     } catch (const std::bad_alloc &) {
         throw;
+    } catch (const SpkTransportError &e) {
+        SPK_LOG(conn, LOG_ERROR, "connecting fails: '%s'", e.what());
+        spk_post_error(conn, e.sqlstate(), 0, "connecting fails: '%s'", e.what());
+        return -1;
     } catch (const std::exception &e) {
         SPK_LOG(conn, LOG_ERROR, "connecting fails: '%s'", e.what());
         spk_post_error(conn, "HY000", 0, "connecting fails: '%s'", e.what());
@@ -124,8 +168,13 @@ int connect_stack(SpkConnection *conn) {
 
     // From now on each request may take as long as the connection timeout allows.
     int request_ms = timeout_ms(conn->attrs.connection_timeout);
-    st->socket->setRecvTimeout(request_ms);
-    st->socket->setSendTimeout(request_ms);
+    if (st->socket) {
+        st->socket->setRecvTimeout(request_ms);
+        st->socket->setSendTimeout(request_ms);
+    } else {
+        st->net_socket->set_wait_timeout_ms(request_ms);
+        st->net_socket->set_timeout_sqlstate("HYT01");
+    }
     conn->connected = 1;
     return 0;
 }

@@ -61,6 +61,7 @@ const ErrorEntry ERROR_TABLE[] = {
     {"24000", "Invalid cursor state"},
     {"HY008", "Operation canceled"},
     {"HYT00", "Timeout expired"},
+    {"HYT01", "Connection timeout expired"},
     {"28000", "Invalid authorization specification"},
 };
 

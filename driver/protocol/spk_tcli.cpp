@@ -261,6 +261,7 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
 
     std::string error;
     bool out_of_memory = false;
+    const char *sqlstate = "HY000";
     try {
         TProtocol *p = st->protocol.get();
         p->writeMessageBegin(call.name, apache::thrift::protocol::T_CALL, 0);
@@ -298,6 +299,10 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
         }
     } catch (const TProtocolException &e) {
         error = protocol_error_text(e);
+    } catch (const SpkTransportError &e) {
+        // The transport knows what went wrong (a refused login, a timeout, ...).
+        error = e.what();
+        sqlstate = e.sqlstate();
     } catch (const std::bad_alloc &) {
         out_of_memory = true;
         error = "out of memory";
@@ -309,10 +314,7 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
 
     SPK_LOG(h, LOG_ERROR, call.log_format, error.c_str());
     if (call.post_format) {
-        if (out_of_memory)
-            spk_post_error(h, "HY001", 0, call.post_format, error.c_str());
-        else
-            spk_post_error(h, "HY000", 0, call.post_format, error.c_str());
+        spk_post_error(h, out_of_memory ? "HY001" : sqlstate, 0, call.post_format, error.c_str());
     }
     mark_broken(conn, error);
     return -1;

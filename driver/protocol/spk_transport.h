@@ -17,6 +17,7 @@
 
 #include "TCLIService.h"
 #include "spk_handles.h"
+#include "transport/spk_net_socket.h"
 
 // Message-size limits given to every transport layer of a connection.  One
 // FetchResults reply is one Thrift message (and, after SASL, one frame), so
@@ -76,7 +77,9 @@ struct SpkTransportStack {
     std::shared_ptr<apache::thrift::TConfiguration> config;
     // The TCP socket: the endpoint itself, or the one under the HTTP transport.
     std::shared_ptr<apache::thrift::transport::TSocket> socket;
-    // The endpoint transport (today always `socket`; TLS and HTTP come later).
+    // The TCP or TLS endpoint of the TLS and HTTP methods (then `socket` is null).
+    std::shared_ptr<SpkNetSocket> net_socket;
+    // The endpoint transport: `socket`, `net_socket`, or the HTTP transport over it.
     std::shared_ptr<apache::thrift::transport::TTransport> base_transport;
     // For the HTTP methods only: the socket under the HTTP transport.
     std::shared_ptr<apache::thrift::transport::TTransport> http_socket;

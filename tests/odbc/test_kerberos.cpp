@@ -12,6 +12,7 @@
 
 #include "fake_gss.h"
 #include "fake_server.h"
+#include "tarn_odbc_connection.h"
 #include "tarn_test_support.h"
 
 using namespace tarn_test;
@@ -63,22 +64,14 @@ void use_ccache(const std::string &name, bool login, const char *lifetime = "1h"
 
 class Kerberos : public ::testing::Test {
   protected:
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
     tarn_fake::FakeServer srv;
     std::shared_ptr<tarn_fake::GssAcceptor> gss;
+    tarn_test::OdbcConnection odbc;   // disconnected before the server stops
+    SQLHDBC dbc = odbc.dbc;
 
     void SetUp() override {
         gss = tarn_fake::enable_gssapi(srv, {realm.keytab});
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0), SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
         ASSERT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, (SQLPOINTER)5, 0), SQL_SUCCESS);
-    }
-    void TearDown() override {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
     }
 
     std::string conn_str(const std::string &extra) {

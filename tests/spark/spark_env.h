@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn_odbc_connection.h"
 #include "tarn_test_support.h"
 
 namespace tarn_spark {
@@ -31,26 +32,7 @@ inline std::string conn_str(int port, const char *auth) {
            ";UID=spark;PWD=spark";
 }
 
-// One environment and connection through the Driver Manager.
-struct Connection {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    Connection() {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    }
-    ~Connection() {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
-    SQLRETURN connect(const std::string &s) {
-        return SQLDriverConnect(dbc, nullptr, (SQLCHAR *)s.c_str(), SQL_NTS, nullptr, 0, nullptr,
-                                SQL_DRIVER_NOPROMPT);
-    }
-    std::string diag() const { return tarn_test::diag_text(SQL_HANDLE_DBC, dbc); }
-};
+using Connection = tarn_test::OdbcConnection;
 
 // A suite whose tests share one connection to the SASL server, prepared once
 // by the statements `Derived::setup_statements()` lists; each test gets a

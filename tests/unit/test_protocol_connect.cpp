@@ -262,10 +262,8 @@ TEST(ProtocolConnect, MethodsThisBuildCannotServeFailWithoutTraffic) {
         {9, 0, "Unsupported authentication method 9"},
         {-2, 0, "Unsupported authentication method -2"},
         {7, 1, "Unsupported authentication method 7"},
-        {AUTH_HTTP_BASIC, 0, "HTTP transport with Basic authentication is not supported by this build"},
-        {AUTH_HTTP_OAUTH, 0, "HTTP transport with OAuth authentication is not supported by this build"},
-        {AUTH_NONE, 1, "TLS encryption (Encrypt) is not supported by this build"},
-        {AUTH_NOSASL, 1, "TLS encryption (Encrypt) is not supported by this build"},
+        {AUTH_HTTP_OAUTH, 0, "OAUTH Authentication requires a AccessToken"},
+        {AUTH_HTTP_OAUTH, 1, "OAUTH Authentication requires a AccessToken"},
     };
     FakeServer srv;
     for (const Case &c : cases) {
