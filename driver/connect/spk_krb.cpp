@@ -102,6 +102,15 @@ const char *spk_gss_major_text(uint32_t major) {
 }
 
 const char *spk_krb_failure_state(uint32_t major, int32_t minor) {
+    // The realm's KDC could not be reached, whatever the routine made of it.
+    switch ((uint32_t)minor) {
+    case 0x96C73A9A:   // KRB5_REALM_UNKNOWN
+    case 0x96C73A9C:   // KRB5_KDC_UNREACH
+    case 0x96C73ADC:   // KRB5_REALM_CANT_RESOLVE
+    case 0x96C73AE0:   // KRB5_CONFIG_NODEFREALM
+        return "08001";
+    default: break;
+    }
     switch (major & 0xFFFF0000u) {
     case 0x70000:   // no credentials
     case 0xA0000:   // defective credential

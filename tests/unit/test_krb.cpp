@@ -77,6 +77,7 @@ TEST(KrbText, FlagsAndStatuses) {
         {0xD0000, 0x96C73A20, "28000"},   // ticket expired
         {0xD0000, 0x96C73A07, "08001"},   // server not found in the database
         {0xD0000, 0x96C73A9C, "08001"},   // KDC unreachable
+        {0x70000, 0x96C73A9C, "08001"},   // no credentials because the KDC is unreachable
     };
     for (const Case &c : cases) EXPECT_STREQ(spk_krb_failure_state(c.major, (int32_t)c.minor), c.state) << c.minor;
 
