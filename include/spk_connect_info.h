@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #pragma pack(push, 1)
 struct SpkConnectInfo {
@@ -37,3 +38,21 @@ static_assert(offsetof(SpkConnectInfo, authentication) == 7184);
 static_assert(offsetof(SpkConnectInfo, krb_principle) == 7188);
 static_assert(offsetof(SpkConnectInfo, http_uri) == 8212);
 static_assert(offsetof(SpkConnectInfo, access_token) == 9236);
+
+// The length of UTF-8 text cut to at most `max` bytes without splitting a
+// character.
+inline size_t spk_utf8_fit(const char *text, size_t n, size_t max) {
+    if (n <= max) return n;
+    n = max;
+    while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
+    return n;
+}
+
+// Copies UTF-8 text into a record field (or any buffer of `size` bytes),
+// cut at a character boundary so that it fits with its NUL.
+inline void spk_copy_record_text(char *out, size_t size, const char *text, size_t n) {
+    if (!out || size == 0) return;
+    n = spk_utf8_fit(text, n, size - 1);
+    memcpy(out, text, n);
+    out[n] = 0;
+}

@@ -67,6 +67,9 @@ extern const SpkKeyword spk_keywords[SPK_SET_COUNT];
 const SpkKeyword *spk_keyword(int id);
 // The entry whose keyword or alias equals `name` (ASCII case-insensitive), or null.
 const SpkKeyword *spk_keyword_find(const char *name);
+// The entry whose DSN key, keyword or alias equals `name` (installer
+// attribute lists use either spelling), or null.
+const SpkKeyword *spk_keyword_find_any(const char *name);
 
 // Authentication method names in the order of their codes (0..6), as the
 // setup library writes them.

@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstring>
+
 uint64_t spk_thread_id() { return (uint64_t)syscall(SYS_gettid); }
 
 uint32_t spk_process_id() { return (uint32_t)getpid(); }
@@ -28,6 +30,19 @@ void spk_dl_close(void *lib) {
 const char *spk_dl_error() {
     const char *e = dlerror();
     return e ? e : "unknown error";
+}
+
+void spk_dl_folder_of(const void *address, char *buffer, int size) {
+    if (!buffer || size <= 0) return;
+    buffer[0] = 0;
+    Dl_info info;
+    if (!dladdr(address, &info) || !info.dli_fname) return;
+    const char *slash = strrchr(info.dli_fname, '/');
+    if (!slash) return;
+    size_t n = (size_t)(slash - info.dli_fname) + 1;
+    if (n >= (size_t)size) return;
+    memcpy(buffer, info.dli_fname, n);
+    buffer[n] = 0;
 }
 
 const char *spk_gss_default_library() { return "libgssapi_krb5.so.2"; }

@@ -13,6 +13,12 @@ void *spk_dl_open(const char *path);
 void *spk_dl_symbol(void *lib, const char *name);
 void spk_dl_close(void *lib);
 const char *spk_dl_error();
+// The folder (with its trailing separator) of the library that holds
+// `address`; "" when unknown.  Cut to the buffer.
+void spk_dl_folder_of(const void *address, char *buffer, int size);
+// The installed file names of the two libraries.
+#define SPK_DRIVER_LIBRARY_FILE "libtarndrv.so"
+#define SPK_SETUP_LIBRARY_FILE "libtarndrvs.so"
 
 // The GSS-API library loaded for Kerberos logons when no GSSLIB is set.
 const char *spk_gss_default_library();

@@ -1,11 +1,10 @@
 #include "api/spk_connect_wide.h"
 #include "connect/spk_logon.h"
+#include "connect/spk_prompt.h"
 #include "connect/spk_settings.h"
 #include "core/spk_err.h"
 #include "core/spk_log.h"
 
-// Completion modes other than SQL_DRIVER_NOPROMPT would open the setup
-// library's dialogs; without a setup library they run as SQL_DRIVER_NOPROMPT.
 static bool spk_completion_valid(SQLUSMALLINT completion) {
     return completion == SQL_DRIVER_NOPROMPT || completion == SQL_DRIVER_COMPLETE || completion == SQL_DRIVER_PROMPT ||
            completion == SQL_DRIVER_COMPLETE_REQUIRED;
@@ -30,6 +29,32 @@ static SQLRETURN spk_return_out_string(SpkConnection *conn, void *out, SQLSMALLI
     return rc;
 }
 
+// Connects, asking the user through the setup library's dialogs when the
+// completion mode allows it: first when no server is known (or always, for
+// SQL_DRIVER_PROMPT), then once more after a failed attempt.  A prompt that
+// cannot be shown is IM008; Cancel is SQL_NO_DATA.
+static SQLRETURN spk_connect_prompting(SpkConnection *conn, SQLHWND window, SQLUSMALLINT completion,
+                                       const char *fn) {
+    bool prompted = false;
+    for (;;) {
+        bool ask = !conn->server || (completion == SQL_DRIVER_PROMPT && !prompted);
+        if (!conn->server && completion == SQL_DRIVER_NOPROMPT)
+            return spk_post_error(conn, "HY000", 0, "server not specified");
+        if (!ask) {
+            int ret = spk_connect(conn);
+            SQLRETURN rc = ret == 0 ? SQL_SUCCESS : SQL_ERROR;
+            SPK_LOG(conn, LOG_CONTINUATION, "%s: spk_connect returns %r", fn, (int)rc);
+            if (rc == SQL_SUCCESS || completion == SQL_DRIVER_NOPROMPT || prompted || !window) return rc;
+            spk_show_connect_errors(conn, window);
+        }
+        int answer = spk_prompt_connect_info(conn, window, completion);
+        if (answer == SQL_NO_DATA) return SQL_NO_DATA;
+        if (answer != 0) return SQL_ERROR;
+        spk_clear_errors(conn);
+        prompted = true;
+    }
+}
+
 SQLRETURN SQLDriverConnectWide(SpkConnection *conn, SQLHWND window, const SpkString *conn_str_in, void *conn_str_out,
                                SQLSMALLINT buffer_length, SQLSMALLINT *string_length, SQLUSMALLINT completion,
                                int ansi, const char *fn) {
@@ -39,11 +64,7 @@ SQLRETURN SQLDriverConnectWide(SpkConnection *conn, SQLHWND window, const SpkStr
     if (conn_str_out && buffer_length < 0) return spk_post_error(conn, "HY090", 0, nullptr);
 
     if (parse_connection_string(conn, conn_str_in) < 0) return SQL_ERROR;
-    if (!conn->server) return spk_post_error(conn, "HY000", 0, "server not specified");
-
-    int ret = spk_connect(conn);
-    SQLRETURN rc = ret == 0 ? SQL_SUCCESS : SQL_ERROR;
-    SPK_LOG(conn, LOG_CONTINUATION, "%s: spk_connect returns %r", fn, (int)rc);
+    SQLRETURN rc = spk_connect_prompting(conn, window, completion, fn);
     if (rc != SQL_SUCCESS) return rc;
 
     rc = spk_return_out_string(conn, conn_str_out, buffer_length, string_length, ansi, fn);

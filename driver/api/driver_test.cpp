@@ -11,19 +11,15 @@
 #include "spk_connect_info.h"
 
 static const size_t SPK_TEST_MESSAGE_MAX = 1023;
+// The dialog waits for the test: a server that never answers must not keep
+// it waiting for long.
+static const uint32_t SPK_TEST_TIMEOUT_SECONDS = 15;
 
 // Copies UTF-8 text into the caller's buffer, cut at a character boundary.
 static void spk_test_message(char *message, int size, const char *text) {
     if (!message || size <= 0) return;
-    size_t room = (size_t)size - 1;
-    if (room > SPK_TEST_MESSAGE_MAX) room = SPK_TEST_MESSAGE_MAX;
-    size_t n = strlen(text);
-    if (n > room) {
-        n = room;
-        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
-    }
-    memcpy(message, text, n);
-    message[n] = 0;
+    size_t room = (size_t)size > SPK_TEST_MESSAGE_MAX + 1 ? SPK_TEST_MESSAGE_MAX + 1 : (size_t)size;
+    spk_copy_record_text(message, room, text, strlen(text));
 }
 
 static int spk_test_failed(SpkConnection *conn, char *message, int size) {
@@ -45,6 +41,8 @@ SPK_API int driver_test(SpkConnectInfo *info, char *message, int message_size) {
         }
         env = spk_env_new();
         conn = spk_conn_new(env, SQL_OV_ODBC3);
+        conn->attrs.login_timeout = SPK_TEST_TIMEOUT_SECONDS;
+        conn->attrs.connection_timeout = SPK_TEST_TIMEOUT_SECONDS;
         if (apply_connect_info(conn, info) < 0 || spk_connect(conn) < 0) {
             result = spk_test_failed(conn, message, message_size);
         } else {

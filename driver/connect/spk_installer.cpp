@@ -8,14 +8,13 @@
 
 #include "spk_keywords.h"
 
-int spk_ini_get(const char *section, const char *key, const char *default_value, char *buffer, int size) {
+static int spk_profile_get(const char *section, const char *key, const char *default_value, char *buffer, int size,
+                           const char *file) {
     if (!buffer || size <= 0) return 0;
     buffer[0] = 0;
-    if (!section || !*section) return 0;
     // The installer writes up to `size` bytes; keep the last byte for our
     // own terminator so that a cut value or key list is always ended.
-    int n = SQLGetPrivateProfileString(section, key, default_value ? default_value : "", buffer, size,
-                                       SPK_ODBC_INI);
+    int n = SQLGetPrivateProfileString(section, key, default_value ? default_value : "", buffer, size, file);
     if (n <= 0) {
         if (!key) buffer[0] = 0;
         return n < 0 ? 0 : n;
@@ -31,6 +30,22 @@ int spk_ini_get(const char *section, const char *key, const char *default_value,
         buffer[n + 1 < size ? n + 1 : n] = 0;
     }
     return n;
+}
+
+int spk_ini_get(const char *section, const char *key, const char *default_value, char *buffer, int size) {
+    if (!section || !*section) {
+        if (buffer && size > 0) buffer[0] = 0;
+        return 0;
+    }
+    return spk_profile_get(section, key, default_value, buffer, size, SPK_ODBC_INI);
+}
+
+int spk_inst_get(const char *section, const char *key, char *buffer, int size) {
+    if (section && !*section) {
+        if (buffer && size > 0) buffer[0] = 0;
+        return 0;
+    }
+    return spk_profile_get(section, key, "", buffer, size, "odbcinst.ini");
 }
 
 int spk_ini_write(const char *section, const char *key, const char *value) {

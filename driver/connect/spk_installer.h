@@ -10,6 +10,9 @@
 // the buffer).  Returns the number of bytes stored (0 when nothing was
 // found), never more than size - 1.  A null or empty section stores "".
 int spk_ini_get(const char *section, const char *key, const char *default_value, char *buffer, int size);
+// The same from the drivers' registry "odbcinst.ini" (the section is a
+// driver's name; section = null lists the drivers).
+int spk_inst_get(const char *section, const char *key, char *buffer, int size);
 // Writes one key (a null value removes it).  1 on success, 0 on failure.
 int spk_ini_write(const char *section, const char *key, const char *value);
 // Creates the data source for the driver description; 1 / 0.

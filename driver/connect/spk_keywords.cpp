@@ -60,6 +60,12 @@ const SpkKeyword *spk_keyword_find(const char *name) {
     return nullptr;
 }
 
+const SpkKeyword *spk_keyword_find_any(const char *name) {
+    for (const SpkKeyword &k : spk_keywords)
+        if (k.dsn_key && spk_word_equal(name, k.dsn_key)) return &k;
+    return spk_keyword_find(name);
+}
+
 int spk_auth_code_from_name(const char *text) {
     for (int code = 0; code < SPK_AUTH_CODE_COUNT; code++)
         if (spk_word_equal(text, spk_auth_names[code])) return code;

@@ -2,6 +2,8 @@
 // odbc.ini, the completion record, and the output connection string.
 #include "connect/spk_settings.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -582,10 +584,10 @@ int apply_connect_info(SpkConnection *conn, const SpkConnectInfo *info) {
         const char *text;
         bool empty_is_none;
     } texts[] = {
-        {&conn->dsn, info->dsn, false},
+        {&conn->dsn, info->dsn, true},
         {&conn->uid, info->uid, false},
         {&conn->pwd, info->pwd, false},
-        {&conn->server, info->server, false},
+        {&conn->server, info->server, true},
         {&conn->certificate_file, info->certificate_file, true},
         {&conn->krb_principle, info->krb_principle, true},
         {&conn->http_uri, info->http_uri, true},
@@ -605,9 +607,40 @@ int apply_connect_info(SpkConnection *conn, const SpkConnectInfo *info) {
     memcpy(col_length, info->col_length, sizeof info->col_length);
     col_length[sizeof info->col_length] = 0;
     conn->col_length = spk_parse_decimal(col_length);
-    conn->log_flags = info->logging ? 0x1F : 0;
+    conn->log_flags = info->logging == 1 ? 0x1F : (uint32_t)info->logging;
     spk_set_log_file(conn, info->log_file, strnlen(info->log_file, sizeof info->log_file), "apply_connect_info");
     conn->encrypt = info->encrypt;
     conn->trust_server_certificate = info->trust_server_certificate;
     return 0;
+}
+
+namespace {
+void spk_record_text(char *out, size_t size, const SpkString *value) {
+    out[0] = 0;
+    if (!value) return;
+    size_t n = 0;
+    char *text = spk_str_to_utf8_n(value, &n);
+    if (!text) return;
+    spk_copy_record_text(out, size, text, n);
+    free(text);
+}
+}   // namespace
+
+void spk_settings_to_connect_info(SpkConnection *conn, SpkConnectInfo *info) {
+    memset(info, 0, sizeof *info);
+    spk_record_text(info->dsn, sizeof info->dsn, conn->dsn);
+    spk_record_text(info->uid, sizeof info->uid, conn->uid);
+    spk_record_text(info->pwd, sizeof info->pwd, conn->pwd);
+    spk_record_text(info->server, sizeof info->server, conn->server);
+    info->port = conn->port ? conn->port : 10000;
+    snprintf(info->col_length, sizeof info->col_length, "%d", (int)conn->col_length);
+    info->logging = conn->log_flags == 0x1F ? 1 : (int32_t)conn->log_flags;
+    memcpy(info->log_file, conn->log_file, strnlen(conn->log_file, sizeof conn->log_file - 1));
+    info->encrypt = conn->encrypt;
+    info->trust_server_certificate = conn->trust_server_certificate;
+    spk_record_text(info->certificate_file, sizeof info->certificate_file, conn->certificate_file);
+    info->authentication = conn->authentication;
+    spk_record_text(info->krb_principle, sizeof info->krb_principle, conn->krb_principle);
+    spk_record_text(info->http_uri, sizeof info->http_uri, conn->http_uri);
+    spk_record_text(info->access_token, sizeof info->access_token, conn->access_token);
 }

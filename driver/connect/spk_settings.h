@@ -31,8 +31,13 @@ SpkString *make_output_connection_string_masked(SpkConnection *conn);
 // AccessToken replaced by "***" (for traces).  Null for null.
 SpkString *spk_mask_connection_string(const SpkString *conn_str);
 // Overwrites the settings from a completion or test record (UTF-8 texts).
-// 0 / -1 (HY001).
+// An empty data-source name or server is none; `logging` 1 is the usual
+// trace mask, any other non-zero value a mask of its own.  GSSLIB and
+// GSSFLAG are kept.  0 / -1 (HY001).
 int apply_connect_info(SpkConnection *conn, const SpkConnectInfo *info);
+// The settings into a record (UTF-8 texts, each cut at a character
+// boundary to fit), so that a completion dialog shows them all.
+void spk_settings_to_connect_info(SpkConnection *conn, SpkConnectInfo *info);
 // Frees every settings text and sets the numbers to 0 (log_file and
 // log_flags are kept).
 void spk_settings_clear(SpkConnection *conn);

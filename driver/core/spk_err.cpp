@@ -63,6 +63,7 @@ const ErrorEntry ERROR_TABLE[] = {
     {"HYT00", "Timeout expired"},
     {"HYT01", "Connection timeout expired"},
     {"28000", "Invalid authorization specification"},
+    {"IM008", "Dialog failed"},
 };
 
 const size_t MESSAGE_BUFFER = 1024;

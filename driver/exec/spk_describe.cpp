@@ -110,51 +110,64 @@ int setup_descriptor_fields(SpkStatement *stmt, SpkDescriptor *ird, int i, const
 
     if (spk_set_text(&f->local_type_name, type_log_name) != 0) return spk_post_error(stmt, "HY001", 0, nullptr), -1;
 
-    if (type == tcli::TTypeId::DECIMAL_TYPE) {
+    SpkSqlType t;
+    spk_sql_type_of(type, p, s, L, spk_env_of(stmt)->odbc_version == SQL_OV_ODBC2, &t);
+    f->concise_type = t.concise;
+    f->type = t.verbose;
+    f->display_size = t.display;
+    f->precision = t.precision;
+    f->scale = t.scale;
+    f->length = t.length;
+    f->octet_length = t.octet;
+    f->radix = t.radix;
+    f->searchable = t.searchable;
+    f->datetime_subcode = t.datetime_code;
+    f->datetime_precision = t.datetime_precision;
+    if (spk_set_text(&f->type_name, t.type_name) || spk_set_text(&f->literal_prefix, t.prefix) ||
+        spk_set_text(&f->literal_suffix, t.suffix))
+        return spk_post_error(stmt, "HY001", 0, nullptr), -1;
+    return 0;
+}
+
+bool spk_sql_type_of(int32_t type_id, int32_t p, int32_t s, int32_t L, bool odbc2, SpkSqlType *out) {
+    *out = SpkSqlType{};
+    if (type_id < 0 || type_id > 22) return false;
+    if (type_id == tcli::TTypeId::DECIMAL_TYPE) {
         int32_t d = s < 1 ? p + 1 : p + 2;
-        f->concise_type = f->type = SQL_NUMERIC;
-        f->display_size = d;
-        f->precision = p;
-        f->scale = s;
-        f->length = d;
-        f->octet_length = d;
-        f->radix = 10;
-        f->searchable = 2;
-        f->datetime_subcode = 0;
-        f->datetime_precision = 0;
-        if (spk_set_text(&f->type_name, "decimal") || spk_set_text(&f->literal_prefix, nullptr) ||
-            spk_set_text(&f->literal_suffix, nullptr))
-            return spk_post_error(stmt, "HY001", 0, nullptr), -1;
-        return 0;
+        out->concise = out->verbose = SQL_NUMERIC;
+        out->display = out->length = out->octet = d;
+        out->precision = p;
+        out->scale = s;
+        out->radix = 10;
+        out->searchable = 2;
+        out->type_name = "decimal";
+        return true;
     }
     const SpkTypeDescription *t = &spk_type_varchar;
     for (const SpkTypeDescription &row : spk_type_table)
-        if (row.type_id == type) t = &row;
+        if (row.type_id == type_id) t = &row;
     auto pick = [L](int32_t v) -> int32_t { return v == L_ ? L : v; };
-    bool odbc2 = spk_env_of(stmt)->odbc_version == SQL_OV_ODBC2;
-    f->concise_type = t->concise;
-    if (odbc2 && t->concise == SQL_TYPE_TIMESTAMP) f->concise_type = SQL_TIMESTAMP;
-    if (odbc2 && t->concise == SQL_TYPE_DATE) f->concise_type = SQL_DATE;
-    f->type = t->verbose;
-    f->display_size = pick(t->display);
-    f->precision = pick(t->precision);
-    f->scale = t->scale;
-    f->length = pick(t->length);
-    f->octet_length = pick(t->octet);
-    f->radix = t->radix;
-    f->searchable = t->searchable;
-    f->datetime_subcode = 0;
-    f->datetime_precision = 0;
-    if (type == tcli::TTypeId::TIMESTAMP_TYPE) {
-        f->datetime_subcode = SQL_CODE_TIMESTAMP;
-        f->datetime_precision = 6;
-    } else if (type == tcli::TTypeId::DATE_TYPE) {
-        f->datetime_subcode = SQL_CODE_DATE;
+    out->concise = t->concise;
+    if (odbc2 && t->concise == SQL_TYPE_TIMESTAMP) out->concise = SQL_TIMESTAMP;
+    if (odbc2 && t->concise == SQL_TYPE_DATE) out->concise = SQL_DATE;
+    out->verbose = t->verbose;
+    out->display = pick(t->display);
+    out->precision = pick(t->precision);
+    out->scale = t->scale;
+    out->length = pick(t->length);
+    out->octet = pick(t->octet);
+    out->radix = t->radix;
+    out->searchable = t->searchable;
+    if (type_id == tcli::TTypeId::TIMESTAMP_TYPE) {
+        out->datetime_code = SQL_CODE_TIMESTAMP;
+        out->datetime_precision = 6;
+    } else if (type_id == tcli::TTypeId::DATE_TYPE) {
+        out->datetime_code = SQL_CODE_DATE;
     }
-    if (spk_set_text(&f->type_name, t->type_name) || spk_set_text(&f->literal_prefix, t->prefix) ||
-        spk_set_text(&f->literal_suffix, t->suffix))
-        return spk_post_error(stmt, "HY001", 0, nullptr), -1;
-    return 0;
+    out->type_name = t->type_name;
+    out->prefix = t->prefix;
+    out->suffix = t->suffix;
+    return true;
 }
 
 // The description given to a parameter when no better one can be had.
@@ -311,14 +324,14 @@ static const SpkField *spk_column_record(SpkStatement *stmt, int column) {
     return spk_desc_record(stmt->ird, column);
 }
 
-static SQLULEN spk_column_size(const SpkField *f) {
-    switch (f->concise_type) {
+SQLULEN spk_sql_column_size(int concise_type, int64_t precision, int64_t display_size) {
+    switch (concise_type) {
     case SQL_NUMERIC:
     case SQL_DECIMAL:
     case SQL_BINARY:
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY:
-    case SQL_BIGINT: return (SQLULEN)f->precision;
+    case SQL_BIGINT: return (SQLULEN)precision;
     case SQL_INTEGER: return 10;
     case SQL_SMALLINT: return 5;
     case SQL_FLOAT:
@@ -326,8 +339,12 @@ static SQLULEN spk_column_size(const SpkField *f) {
     case SQL_REAL: return 7;
     case SQL_BIT: return 1;
     case SQL_TINYINT: return 3;
-    default: return (SQLULEN)f->display_size;
+    default: return (SQLULEN)display_size;
     }
+}
+
+static SQLULEN spk_column_size(const SpkField *f) {
+    return spk_sql_column_size(f->concise_type, f->precision, f->display_size);
 }
 
 static SQLRETURN spk_copy_name(SpkStatement *stmt, const SpkString *s, void *buffer, long buffer_length,

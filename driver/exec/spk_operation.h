@@ -3,9 +3,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "TCLIService_types.h"
 #include "spk_handles.h"
+
+struct SpkResultShape;
 
 struct SpkOperation {
     // `handle` names an open server operation.  Written under the
@@ -18,6 +21,12 @@ struct SpkOperation {
     int32_t current_row = 0;        // 0-based row of `row_set` that is current
     bool end_of_data = false;       // the server answered a fetch with no rows
     int64_t rows_delivered = 0;     // rows made current so far (for the row limit)
+    // A catalog result: the columns it presents over the server's (or over
+    // `row_set` itself), and the rows it passes over (spk_shape.h).
+    std::shared_ptr<SpkResultShape> shape;
+    // The rows were made by the driver: `row_set` is the whole result and no
+    // server operation stands behind it.
+    bool local = false;
 };
 
 // The statement's operation record, made on first use; null (HY001 posted)

@@ -35,6 +35,8 @@ void spk_operation_release_rows(SpkOperation *op) {
     op->current_row = 0;
     op->end_of_data = false;
     op->rows_delivered = 0;
+    op->shape.reset();
+    op->local = false;
 }
 
 static void spk_stmt_free_markers(SpkStatement *stmt) {

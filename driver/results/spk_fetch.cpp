@@ -12,6 +12,7 @@
 #include "spk_operation.h"
 #include "spk_stmt.h"
 #include "spk_tcli.h"
+#include "spk_shape.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ SpkConnection *conn_of(SpkStatement *stmt) { return (SpkConnection *)stmt->paren
 bool cursor_open(SpkStatement *stmt) {
     SpkOperation *op = stmt->operation;
     if (!op) return false;
+    if (op->local) return true;
     SpkTransportGuard guard(conn_of(stmt));
     return op->has_op;
 }
@@ -125,8 +127,11 @@ int64_t batch_rows(SpkStatement *stmt, const tcli::TRowSet &rows) {
             return -1;
         }
     }
-    int described = spk_desc_column_count(stmt->ird);
-    if (n > 0 && stmt->ird->described && (int64_t)cols.size() < described) {
+    // A catalog result reads the server columns its shape names, whatever
+    // it presents.
+    SpkOperation *op = stmt->operation;
+    int described = op && op->shape ? spk_shape_server_columns(op) : spk_desc_column_count(stmt->ird);
+    if (n > 0 && (stmt->ird->described || (op && op->shape)) && (int64_t)cols.size() < described) {
         SPK_LOG(stmt, LOG_ERROR, "fetch_row: %d columns in a result of %d", (int)cols.size(), described);
         spk_post_error(stmt, "HY000", 0, "fetch_row: %d columns in a result of %d", (int)cols.size(), described);
         return -1;
@@ -281,12 +286,20 @@ SQLRETURN unbind_col(SpkStatement *stmt, int column) {
 // Value accessor
 
 void spk_column_value(SpkStatement *stmt, int column, SpkValue *out) {
+    SpkOperation *op = stmt ? stmt->operation : nullptr;
+    if (op && op->shape) {
+        spk_shape_value(op, column, out);
+        return;
+    }
+    spk_row_value(op, column, out);
+}
+
+void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
     out->kind = SPK_VALUE_NONE;
     out->i = 0;
     out->d = 0;
     out->bytes = nullptr;
     out->length = 0;
-    SpkOperation *op = stmt ? stmt->operation : nullptr;
     if (!op || !op->has_row_set) return;
     const std::vector<tcli::TColumn> &cols = op->row_set.columns;
     if (column < 1 || (size_t)column > cols.size()) return;
@@ -413,7 +426,7 @@ SQLRETURN spk_fetch_row(SpkStatement *stmt) {
         SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
         return post_no_cursor(stmt, "NULL op handle in fectch");
     }
-    if (op->has_row_set && !op->has_op) {
+    if (op->has_row_set && !op->has_op && !op->local) {
         // SQLCancel closed the operation from another thread while this
         // statement was reading it: the cursor is gone, and so are its rows.
         spk_operation_release_rows(op);
@@ -421,26 +434,30 @@ SQLRETURN spk_fetch_row(SpkStatement *stmt) {
         return post_no_cursor(stmt, "the cursor was closed by SQLCancel");
     }
     uint64_t limit = stmt->attrs.max_rows;
-    if (limit > 0 && (uint64_t)op->rows_delivered >= limit) {
-        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: row limit %l reached", (long long)limit);
-        reach_end_of_data(stmt, op);
-        return SQL_NO_DATA;
-    }
-    if (op->has_row_set && op->active_rows >= 1 && op->current_row + 1 < op->active_rows) {
-        op->current_row++;
-    } else if (op->end_of_data) {
-        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: end of data");
-        return SQL_NO_DATA;
-    } else {
-        SpkDescriptor *ard = stmt->ard;
-        int64_t want = ard->array_size > 1 ? (int64_t)(ard->array_size > (uint64_t)INT32_MAX ? INT32_MAX
-                                                                                             : ard->array_size)
-                                           : kDefaultBatch;
-        if (limit > 0 && (uint64_t)want > limit - (uint64_t)op->rows_delivered)
-            want = (int64_t)(limit - (uint64_t)op->rows_delivered);
-        SQLRETURN rc = fetch_batch(stmt, op, want);
-        if (rc != SQL_SUCCESS) return rc;
-    }
+    // A catalog result may pass over server rows it does not present.
+    do {
+        if (limit > 0 && (uint64_t)op->rows_delivered >= limit) {
+            SPK_LOG(stmt, LOG_DETAIL, "fetch_row: row limit %l reached", (long long)limit);
+            reach_end_of_data(stmt, op);
+            return SQL_NO_DATA;
+        }
+        if (op->has_row_set && op->active_rows >= 1 && op->current_row + 1 < op->active_rows) {
+            op->current_row++;
+        } else if (op->end_of_data) {
+            SPK_LOG(stmt, LOG_DETAIL, "fetch_row: end of data");
+            return SQL_NO_DATA;
+        } else {
+            SpkDescriptor *ard = stmt->ard;
+            int64_t want = ard->array_size > 1 ? (int64_t)(ard->array_size > (uint64_t)INT32_MAX
+                                                                ? INT32_MAX
+                                                                : ard->array_size)
+                                               : kDefaultBatch;
+            if (limit > 0 && (uint64_t)want > limit - (uint64_t)op->rows_delivered)
+                want = (int64_t)(limit - (uint64_t)op->rows_delivered);
+            SQLRETURN rc = fetch_batch(stmt, op, want);
+            if (rc != SQL_SUCCESS) return rc;
+        }
+    } while (op->shape && !spk_shape_accept_row(op));
     op->rows_delivered++;
     stmt->row_number = op->rows_delivered;
 

@@ -28,3 +28,6 @@ struct SpkValue {
 // SPK_VALUE_NONE when there is no row set, no such column, the current row is
 // past the column's values, or the row's null bit is set.
 void spk_column_value(SpkStatement *stmt, int column, SpkValue *out);
+// The same for column `column` of the operation's row set as the server sent
+// it (a catalog result's shape is not applied).
+void spk_row_value(const SpkOperation *op, int column, SpkValue *out);

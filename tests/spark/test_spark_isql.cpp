@@ -100,3 +100,26 @@ TEST(SparkIsql, NegativeExtremesAreShownWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// isql's "help" lists tables through SQLTables and "help TABLE" describes
+// one through SQLColumns.
+TEST(SparkIsql, HelpListsTablesAndColumns) {
+    TARN_NEED_SPARK("SASL");
+    tarn_test::PrivateOdbcConfig config;
+    const std::string setup = isql(spark_port, "NONE",
+                                   "CREATE DATABASE IF NOT EXISTS tarn_catalog_isql\n"
+                                   "DROP TABLE IF EXISTS tarn_catalog_isql.help_t\n"
+                                   "CREATE TABLE tarn_catalog_isql.help_t (id INT, label VARCHAR(12)) USING parquet");
+    ASSERT_EQ(std::string::npos, setup.find("ERROR")) << setup;
+    const std::string tables = isql(spark_port, "NONE", "help");
+    EXPECT_EQ(std::string::npos, tables.find("Could not SQLTables")) << tables;
+    EXPECT_TRUE(has_cell(tables, "help_t")) << tables;
+    const std::string columns = isql(spark_port, "NONE", "help help_t");
+    EXPECT_EQ(std::string::npos, columns.find("Could not SQLColumns")) << columns;
+    EXPECT_TRUE(has_cell(columns, "label")) << columns;
+    EXPECT_TRUE(has_cell(columns, "VARCHAR(12)")) << columns;
+}
+
+}  // namespace

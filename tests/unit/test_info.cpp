@@ -193,7 +193,7 @@ std::vector<TextCase> text_cases() {
         {6, "libtarndrv.so", "libtarndrv.so"},
         {7, "01.00.0000", "01.00.0000"},
         {10, "03.51.0000", "03.51.0000"},
-        {14, "", ""},
+        {14, "\\", "\\"},
         {16, "", ""},            // no database name: an empty string
         {19, "Y", "Y"},
         {29, "`", "`"},

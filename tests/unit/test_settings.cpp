@@ -669,12 +669,16 @@ TEST(SettingsConnectInfo, RecordRoundTrip) {
     Expect e = with({{"uid", "Jürgen"}, {"pwd", "p;w}"}, {"server", "host"}, {"krb", "k"}, {"uri", "/h"},
                      {"token", "tok"}, {"gsslib", "g"}},
                     numbers(10001, 512, 1, 1, 6, 4));
-    e.dsn = "";
-    e.log_flags = 0x1F;
+    e.log_flags = 0x1F;   // an empty DSN is none, never "DSN=;"
     e.log_file = OdbcIni::config->dir() + "/info.log";
     expect_settings(conn.c, e, "applied record");
+    // And back into a record (what the completion dialog is shown): the same bytes.
+    SpkConnectInfo *back = (SpkConnectInfo *)malloc(sizeof(SpkConnectInfo));
+    spk_settings_to_connect_info(conn.c, back);
+    EXPECT_EQ(memcmp(back, info, sizeof *info), 0);
+    free(back);
     std::string out = conn.out();
-    EXPECT_EQ(out, "DSN=;UID=Jürgen;PWD={p;w}}};SERVER=host;PORT=10001;COL_LENGTH=512;ssl=yes;"
+    EXPECT_EQ(out, "DRIVER={Quillmark Tarnwell};UID=Jürgen;PWD={p;w}}};SERVER=host;PORT=10001;COL_LENGTH=512;ssl=yes;"
                    "TrustServerCertificate=Yes;Authentication=HTTP_OAUTH;AccessToken=tok;KrbPrinciple=k;GSSLIB=g;"
                    "GSSFLAG=4;HttpUri=/h;");
 
@@ -685,6 +689,11 @@ TEST(SettingsConnectInfo, RecordRoundTrip) {
     Str s(spk_str_from_utf8(out.c_str(), SQL_NTS));
     ASSERT_EQ(parse_connection_string(again.c, s.s), 0);
     expect_settings(again.c, e, "re-parsed output");
+
+    // A trace mask other than the dialog's "on" travels as it is.
+    info->logging = 0x5F;
+    ASSERT_EQ(apply_connect_info(conn.c, info), 0);
+    EXPECT_EQ(conn.c->log_flags, 0x5Fu);
     free(info);
 }
 
