@@ -153,7 +153,7 @@ struct SpkStmtAttrs {
     uint32_t cursor_sensitivity;
 };
 
-struct SpkDaePiece;
+struct SpkParamState;
 struct SpkMarker;
 
 struct SpkStatement : SpkHandle {
@@ -177,8 +177,9 @@ struct SpkStatement : SpkHandle {
     SpkMarker *markers;
     int32_t where_offset, group_offset, having_offset, order_offset, limit_offset;
     int64_t existing_limit;
-    SpkDaePiece *dae_pieces;
-    int32_t dae_current;           // data-at-execution: parameter being collected
+    int32_t values_offset;         // before the first top-level VALUES, -1 when none
+    SpkParamState *param_state;    // data-at-execution values, the parameter set being run
+    int32_t dae_current;           // data-at-execution: parameter found by the last search, -1 none
 
     // Fetch state
     int32_t row_offset;            // row of the application's rowset being filled

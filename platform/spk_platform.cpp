@@ -48,6 +48,8 @@ void spk_dl_folder_of(const void *address, char *buffer, int size) {
     buffer[n] = 0;
 }
 
+const char *spk_gss_default_library() { return "libgssapi_krb5.so.2"; }
+
 int spk_socket_startup() { return 0; }
 
 void spk_socket_cleanup() {}

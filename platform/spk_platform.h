@@ -26,6 +26,9 @@ void spk_dl_folder_of(const void *address, char *buffer, int size);
 #define SPK_DRIVER_LIBRARY_FILE "libtarndrv.so"
 #define SPK_SETUP_LIBRARY_FILE "libtarndrvs.so"
 
+// The GSS-API library loaded for Kerberos logons when no GSSLIB is set.
+const char *spk_gss_default_library();
+
 // Socket subsystem start-up and clean-up (nothing to do on POSIX systems).
 int spk_socket_startup();
 void spk_socket_cleanup();

@@ -9,6 +9,7 @@ PACKAGES=(
     libthrift-dev thrift-compiler libboost-dev
     unixodbc unixodbc-dev odbcinst
     libssl-dev openssl libkrb5-dev libgtest-dev
+    krb5-kdc krb5-admin-server krb5-user
     qt6-base-dev
     xvfb xauth dpkg-dev file
     python3-venv

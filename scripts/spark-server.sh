@@ -39,13 +39,13 @@ HOST="${SPARK_HOST:-127.0.0.1}"
 TIMEOUT="${SPARK_START_TIMEOUT:-180}"
 DRIVER_MEMORY="${SPARK_DRIVER_MEMORY:-1g}"
 STATE_ROOT="$ROOT/.spark"
-ALL_MODES=(sasl nosasl http tls httptls)
+ALL_MODES=(sasl nosasl http tls httptls kerberos)
 
 log() { printf 'spark-server: %s\n' "$*" >&2; }
 die() { printf 'spark-server: error: %s\n' "$*" >&2; exit 1; }
 
 usage() {
-    echo "usage: $0 start|stop|status|port sasl|nosasl|http|tls|httptls   (stop/status also accept 'all')" >&2
+    echo "usage: $0 start|stop|status|port sasl|nosasl|http|tls|httptls|kerberos   (stop/status also accept 'all')" >&2
     exit 2
 }
 
@@ -139,6 +139,9 @@ cmd_stop() {
         log "$mode is not running"
     fi
     rm -f "$dir/pid" "$dir/port"
+    if [ "$mode" = kerberos ] && [ -d "$STATE_ROOT/kerberos-kdc" ]; then
+        bash "$ROOT/scripts/kdc.sh" stop "$STATE_ROOT/kerberos-kdc"
+    fi
 }
 
 check_java() {
@@ -190,7 +193,8 @@ cmd_start() {
         --hiveconf "hive.downloaded.resources.dir=$dir/resources"
         --hiveconf "hive.server2.logging.operation.log.location=$dir/oplogs"
     )
-    local ready_re
+    local ready_re extra_java=""
+    local extra_conf=()
     case "$mode" in
         sasl)
             hiveconf+=(--hiveconf hive.server2.authentication=NONE
@@ -224,6 +228,29 @@ cmd_start() {
                            --hiveconf hive.server2.thrift.http.path=cliservice)
                 ready_re='Started ThriftHttpCLIService in https mode on port'
             fi ;;
+        kerberos)
+            # Kerberos logons against a private realm: the one named by
+            # TARN_KRB5_ENV (an env file written by scripts/kdc.sh), or one
+            # started here and stopped with the server.
+            local krb_env="${TARN_KRB5_ENV:-}"
+            if [ -z "$krb_env" ]; then
+                bash "$ROOT/scripts/kdc.sh" start "$STATE_ROOT/kerberos-kdc" >/dev/null || die "scripts/kdc.sh failed"
+                krb_env="$STATE_ROOT/kerberos-kdc/env"
+            fi
+            [ -f "$krb_env" ] || die "no KDC env file at $krb_env"
+            local KRB5_CONFIG TARN_KRB5_SERVICE TARN_KRB5_KEYTAB
+            KRB5_CONFIG="$(sed -n 's/^KRB5_CONFIG=//p' "$krb_env")"
+            TARN_KRB5_SERVICE="$(sed -n 's/^TARN_KRB5_SERVICE=//p' "$krb_env")"
+            TARN_KRB5_KEYTAB="$(sed -n 's/^TARN_KRB5_KEYTAB=//p' "$krb_env")"
+            cp "$krb_env" "$dir/krb5.env"
+            extra_conf+=(--conf spark.hadoop.hadoop.security.authentication=kerberos)
+            extra_java="-Djava.security.krb5.conf=$KRB5_CONFIG"
+            hiveconf+=(--hiveconf hive.server2.authentication=KERBEROS
+                       --hiveconf "hive.server2.authentication.kerberos.principal=$TARN_KRB5_SERVICE"
+                       --hiveconf "hive.server2.authentication.kerberos.keytab=$TARN_KRB5_KEYTAB"
+                       --hiveconf hive.server2.thrift.sasl.qop=auth
+                       --hiveconf "hive.server2.thrift.port=$port")
+            ready_re='Starting ThriftBinaryCLIService on port' ;;
     esac
 
     # pyspark's own launcher looks for SPARK_HOME with whatever python3 comes first
@@ -251,7 +278,8 @@ cmd_start() {
             --conf spark.sql.shuffle.partitions=4 \
             --conf "spark.sql.warehouse.dir=$dir/warehouse" \
             --conf "spark.hadoop.javax.jdo.option.ConnectionURL=jdbc:derby:;databaseName=$dir/metastore_db;create=true" \
-            --driver-java-options "-Dderby.system.home=$dir -Djava.io.tmpdir=$dir/tmp -Dtarn.spark.state=$dir" \
+            --driver-java-options "-Dderby.system.home=$dir -Djava.io.tmpdir=$dir/tmp -Dtarn.spark.state=$dir $extra_java" \
+            ${extra_conf[@]+"${extra_conf[@]}"} \
             "${hiveconf[@]}" \
             >"$dir/server.log" 2>&1 </dev/null
     ) &
@@ -289,7 +317,7 @@ cmd_start() {
 action="$1"
 mode="$2"
 case "$mode" in
-    sasl|nosasl|http|tls|httptls) modes=("$mode") ;;
+    sasl|nosasl|http|tls|httptls|kerberos) modes=("$mode") ;;
     all) case "$action" in stop|status) modes=("${ALL_MODES[@]}") ;; *) usage ;; esac ;;
     *) usage ;;
 esac

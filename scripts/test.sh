@@ -12,7 +12,7 @@ START=$(date +%s)
 "$ROOT/scripts/venv.sh"
 "$ROOT/scripts/build.sh" build-test -DTARN_SANITIZE=ON
 
-MODES=(sasl nosasl http tls httptls)
+MODES=(sasl nosasl http tls httptls kerberos)
 stop_servers() {
     for m in "${MODES[@]}"; do "$ROOT/scripts/spark-server.sh" stop "$m" >/dev/null 2>&1 || true; done
 }
@@ -29,8 +29,11 @@ if echo spark | grep -Eq "$LABELS"; then
     TARN_SPARK_TLS_PORT="$("$ROOT/scripts/spark-server.sh" start tls)"
     TARN_SPARK_HTTPTLS_PORT="$("$ROOT/scripts/spark-server.sh" start httptls)"
     TARN_SPARK_CA="$ROOT/.spark/tls-pki/ca.pem"   # both TLS modes' certificates come from it
+    # Kerberos mode runs with a private KDC of its own (stopped with the server).
+    export TARN_SPARK_KERBEROS_PORT TARN_SPARK_KERBEROS_ENV="$ROOT/.spark/kerberos/krb5.env"
+    TARN_SPARK_KERBEROS_PORT="$("$ROOT/scripts/spark-server.sh" start kerberos)"
     echo "spark servers: sasl=$TARN_SPARK_SASL_PORT nosasl=$TARN_SPARK_NOSASL_PORT http=$TARN_SPARK_HTTP_PORT" \
-         "tls=$TARN_SPARK_TLS_PORT httptls=$TARN_SPARK_HTTPTLS_PORT"
+         "tls=$TARN_SPARK_TLS_PORT httptls=$TARN_SPARK_HTTPTLS_PORT kerberos=$TARN_SPARK_KERBEROS_PORT"
 fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Creates the Python environment used by the integration tests and the real
 # Spark Thrift server: pyspark (bundles spark-submit and every jar the Thrift
-# server needs), pyodbc and pytest.
+# server needs), pyodbc, pytest and pandas.
 #
 #   scripts/venv.sh                                    -> <repo>/.venv, pyspark $PYSPARK_VERSION
 #   SPARK_VENV=.venv-spark35 PYSPARK_VERSION=3.5.8 scripts/venv.sh
@@ -49,7 +49,7 @@ import sys
 from importlib.metadata import version, PackageNotFoundError
 try:
     ok = version("pyspark") == sys.argv[1]
-    version("pyodbc"); version("pytest"); version("py4j")
+    version("pyodbc"); version("pytest"); version("py4j"); version("pandas")
 except PackageNotFoundError:
     ok = False
 sys.exit(0 if ok else 1)
@@ -57,19 +57,19 @@ EOF
 }
 
 if have_all; then
-    log "$VENV is up to date (pyspark $PYSPARK_VERSION, pyodbc, pytest)"
+    log "$VENV is up to date (pyspark $PYSPARK_VERSION, pyodbc, pytest, pandas)"
     exit 0
 fi
 
 PIP_LOG="$VENV/pip-install.log"
-log "installing pyspark==$PYSPARK_VERSION pyodbc pytest into $VENV (first pyspark build takes minutes; log: $PIP_LOG)"
+log "installing pyspark==$PYSPARK_VERSION pyodbc pytest pandas into $VENV (first pyspark build takes minutes; log: $PIP_LOG)"
 start=$(date +%s)
 if ! "$VENV/bin/python" -m pip install --disable-pip-version-check --no-input \
-        "pyspark==$PYSPARK_VERSION" pyodbc pytest >"$PIP_LOG" 2>&1; then
+        "pyspark==$PYSPARK_VERSION" pyodbc pytest pandas >"$PIP_LOG" 2>&1; then
     printf 'venv: error: pip install failed; last lines of %s:\n' "$PIP_LOG" >&2
     tail -n 40 "$PIP_LOG" >&2
     exit 1
 fi
 have_all || die "pip finished but the installed versions do not match (see $PIP_LOG)"
 log "done in $(( $(date +%s) - start )) s: $("$VENV/bin/python" -m pip list --disable-pip-version-check 2>/dev/null \
-    | awk '$1=="pyspark"||$1=="pyodbc"||$1=="pytest"{printf "%s %s  ", $1, $2}')"
+    | awk '$1=="pyspark"||$1=="pyodbc"||$1=="pytest"||$1=="pandas"{printf "%s %s  ", $1, $2}')"

@@ -1,4 +1,5 @@
 #include "core/spk_frame.h"
+#include "exec/spk_param.h"
 #include "exec/spk_stmt.h"
 
 // SQLCancel may be called from another thread while the statement's own
@@ -15,7 +16,8 @@ SPK_API SQLRETURN SQL_API SQLCancel(SQLHSTMT StatementHandle) {
         SPK_ENTRY(stmt, "SQLCancel: statement_handle=%p", stmt);
         SPK_LOG(stmt, LOG_DETAIL, "op_handle=%p, async_op=%d", stmt->operation, 0);
         int rc = spk_close_operation(stmt);
-        if (idle.owns_lock()) stmt->dae_current = -1;
+        // Cancelling a data-at-execution sequence succeeds: nothing was sent.
+        if (idle.owns_lock() && spk_param_cancel_dae(stmt)) return SQL_SUCCESS;
         return rc == 0 ? SQL_SUCCESS : SQL_ERROR;
     });
 }

@@ -1,6 +1,7 @@
 // The shared body of SQLExecDirect and SQLExecDirectW.
 #include "core/spk_frame.h"
 #include "exec/spk_operation.h"
+#include "exec/spk_param.h"
 #include "exec/spk_stmt.h"
 #include "spk_api_stmt.h"
 
@@ -14,11 +15,11 @@ SQLRETURN SQLExecDirectWide(SpkStatement *stmt, const SpkString *text) {
     stmt->ird = stmt->implicit_ird;
     if (spk_check_params(stmt) != 0) return SQL_ERROR;
     if (stmt->ipd->rows_processed_ptr) *(SQLULEN *)stmt->ipd->rows_processed_ptr = 0;
-    SQLRETURN rc = SQL_ERROR;
-    if (spk_execute_query(stmt) == 0) {
+    if (spk_check_dae(stmt, 11) == SQL_NEED_DATA) return SQL_NEED_DATA;
+    SQLRETURN rc = spk_execute_params(stmt);
+    if (rc != SQL_ERROR) {
         stmt->executed = 1;
         stmt->prepared = 1;
-        rc = SQL_SUCCESS;
     }
     SPK_LOG(stmt, LOG_EXIT, "SQLExecDirectWide: return value=%d", (int)rc);
     return rc;

@@ -1,5 +1,6 @@
 #include "core/spk_frame.h"
 #include "exec/spk_operation.h"
+#include "exec/spk_param.h"
 #include "exec/spk_stmt.h"
 
 SPK_API SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
@@ -16,8 +17,9 @@ SPK_API SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
         // A cursor left open by the previous execution is closed first, so
         // that no server operation is orphaned.
         if (stmt->operation && stmt->operation->has_op) spk_close_stmt(stmt, 0);
-        if (spk_execute_query(stmt) != 0) return SQL_ERROR;
-        stmt->executed = 1;
-        return SQL_SUCCESS;
+        if (spk_check_dae(stmt, 12) == SQL_NEED_DATA) return SQL_NEED_DATA;
+        SQLRETURN rc = spk_execute_params(stmt);
+        if (rc != SQL_ERROR) stmt->executed = 1;
+        return rc;
     });
 }

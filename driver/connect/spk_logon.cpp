@@ -53,9 +53,9 @@ int refuse_unsupported(SpkConnection *conn) {
     case AUTH_NOSASL:
     case AUTH_LDAP:
     case AUTH_HTTP_BASIC:
-    case AUTH_HTTP_OAUTH: break;
-    case AUTH_KERBEROS: what = "Kerberos authentication"; break;
-    case AUTH_AD: what = "Active Directory (SSPI) authentication"; break;
+    case AUTH_HTTP_OAUTH:
+    case AUTH_KERBEROS:
+    case AUTH_AD: break;
     default:
         SPK_LOG(conn, LOG_ERROR, "Unsupported authentication method %d", (int)conn->authentication);
         spk_post_error(conn, "HY000", 0, "Unsupported authentication method %d", (int)conn->authentication);
@@ -159,6 +159,8 @@ int connect_stack(SpkConnection *conn) {
         bool has_password = utf8_of(conn->pwd, &password);
         if (!spk_sasl_plain(conn, has_user ? user.c_str() : nullptr, has_password ? password.c_str() : nullptr))
             return -1;
+    } else if (conn->authentication == AUTH_KERBEROS || conn->authentication == AUTH_AD) {
+        if (!spk_sasl_gssapi(conn, host)) return -1;
     }
 
     st->client = std::make_shared<tcli::TCLIServiceClient>(st->protocol);

@@ -1,11 +1,15 @@
 // SASL negotiation frames and the PLAIN exchange.
 #include "spk_sasl.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
 #include "spk_err.h"
+#include "spk_krb.h"
+#include "spk_platform.h"
+#include "spk_sspi.h"
 #include "spk_log.h"
 #include "spk_tcli.h"
 #include "spk_transport.h"
@@ -83,6 +87,19 @@ size_t spk_sasl_read_some(SpkConnection *conn, void *buffer, size_t count) {
     return have;
 }
 
+namespace {
+// Reads the server's error text of a refusing frame (at most 511 bytes of it
+// are kept) and posts it.
+void post_server_error(SpkConnection *conn, int status, uint32_t length, const char *trace_format) {
+    char text[512];
+    size_t want = length < sizeof text - 1 ? length : sizeof text - 1;
+    size_t got = spk_sasl_read_some(conn, text, want);
+    text[got] = 0;
+    SPK_LOG(conn, LOG_ERROR, trace_format, status, (unsigned)length, text);
+    spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
+}
+}  // namespace
+
 int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) {
     SpkTransportGuard guard(conn);
     SPK_LOG(conn, LOG_DETAIL, "Sending Auth");
@@ -158,12 +175,223 @@ int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) 
         return 0;
     }
 
-    // The server's error text: at most 511 bytes of it are kept.
-    char text[512];
-    size_t want = length < sizeof text - 1 ? length : sizeof text - 1;
-    size_t got = spk_sasl_read_some(conn, text, want);
-    text[got] = 0;
-    SPK_LOG(conn, LOG_ERROR, "SASL Error response (%d,%u):  %s", status, (unsigned)length, text);
-    spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
+    post_server_error(conn, status, length, "SASL Error response (%d,%u):  %s");
     return 0;
+}
+
+// ---------------------------------------------------------------------------
+// GSSAPI
+
+namespace {
+
+// A header and payload read from the server, lengths checked before anything
+// is allocated.  0, or -1 with a diagnostic posted.
+struct SaslFrame {
+    int status = 0;
+    uint32_t length = 0;
+    std::string payload;
+};
+
+int read_gss_frame(SpkConnection *conn, SaslFrame *frame, const char *dump_title) {
+    unsigned char header[5];
+    std::string error;
+    if (spk_sasl_read(conn, header, sizeof header, &error) != 0) {
+        SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
+        spk_post_error(conn, "08S01", 0, "failed reading data: '%s'", error.c_str());
+        return -1;
+    }
+    SPK_LOG_DATA(conn, LOG_PKTDUMP, header, sizeof header, "Buffer");
+    frame->status = header[0];
+    frame->length = get_be32(header + 1);
+    if (frame->status == SASL_BAD || frame->status == SASL_ERROR) {
+        post_server_error(conn, frame->status, frame->length, "SASL Error response (%d,%u): %s");
+        return -1;
+    }
+    if (frame->length > SPK_KRB_MAX_TOKEN) {
+        SPK_LOG(conn, LOG_ERROR, "SASL frame announces %u bytes", (unsigned)frame->length);
+        spk_post_error(conn, "08S01", 0, "the server announced a SASL frame of %u bytes; at most %u are accepted",
+                       (unsigned)frame->length, (unsigned)SPK_KRB_MAX_TOKEN);
+        return -1;
+    }
+    frame->payload.resize(frame->length);
+    if (frame->length && spk_sasl_read(conn, &frame->payload[0], frame->length, &error) != 0) {
+        SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
+        spk_post_error(conn, "08S01", 0, "failed reading data: '%s'", error.c_str());
+        return -1;
+    }
+    SPK_LOG_DATA(conn, LOG_PKTDUMP, frame->payload.data(), frame->payload.size(), dump_title);
+    return 0;
+}
+
+int write_gss_frame(SpkConnection *conn, const std::string &frames) {
+    std::string error;
+    if (spk_sasl_write(conn, frames, &error) == 0) return 0;
+    SPK_LOG(conn, LOG_ERROR, "write fails: '%s'", error.c_str());
+    spk_post_error(conn, "08S01", 0, "failed writing data: '%s'", error.c_str());
+    return -1;
+}
+
+int send_gss_token(SpkConnection *conn, const std::string &token) {
+    std::string frame;
+    spk_sasl_frame(&frame, SASL_OK, token.data(), token.size());
+    SPK_LOG_DATA(conn, LOG_PKTDUMP, frame.data(), frame.size(), "Auth Buffer");
+    return write_gss_frame(conn, frame);
+}
+
+// A non-OK status where a token was expected.
+int unexpected(SpkConnection *conn, const SaslFrame &frame) {
+    SPK_LOG(conn, LOG_ERROR, "Unexpected SASL type %d", frame.status);
+    spk_post_error(conn, "08S01", 0, "Unexpected SASL type %d", frame.status);
+    return -1;
+}
+
+// Builds the logon request from the settings.  0, or -1 posted.
+int build_request(SpkConnection *conn, const std::string &host, SpkKrbRequest *request) {
+    bool ad = conn->authentication == AUTH_AD;
+    std::string principle;
+    if (conn->krb_principle) {
+        size_t n = 0;
+        char *bytes = spk_str_to_utf8_n(conn->krb_principle, &n);
+        if (!bytes) throw std::bad_alloc();
+        principle.assign(bytes, n);
+        free(bytes);
+    }
+    if (principle.empty()) {
+        if (ad) {
+            SPK_LOG(conn, LOG_ERROR, "ServerSPN not provided");
+            spk_post_error(conn, "08001", 0, "ServerSPN not provided");
+        } else {
+            SPK_LOG(conn, LOG_ERROR, "spk_gss_get_auth_buffer: failed to get principle");
+            spk_post_error(conn, "08001", 0, "Unable to obtain Kerberos token for principle '%S'", conn->krb_principle);
+        }
+        return -1;
+    }
+    spk_krb_service_name(principle, host, &request->principal, &request->name_kind);
+    SPK_LOG(conn, LOG_DETAIL, "ServerSPN given: %s", request->principal.c_str());
+
+    request->flags = SPK_GSS_DEFAULT_FLAGS | (uint32_t)conn->gss_flag;
+    if (conn->gss_lib && conn->gss_lib->length) {
+        char *bytes = spk_str_to_utf8(conn->gss_lib);
+        if (!bytes) throw std::bad_alloc();
+        request->library = bytes;
+        free(bytes);
+    } else {
+        request->library = spk_gss_default_library();
+    }
+
+    // AD with a user name logs on with that user and password; otherwise
+    // the caller's own credentials (credential cache, Windows logon).
+    if (ad && conn->uid && conn->uid->length) {
+        char *uid = spk_str_to_utf8(conn->uid);
+        if (!uid) throw std::bad_alloc();
+        request->user = spk_krb_user_principal(uid);
+        free(uid);
+        if (conn->pwd) {
+            size_t n = 0;
+            char *pwd = spk_str_to_utf8_n(conn->pwd, &n);
+            if (!pwd) throw std::bad_alloc();
+            request->password.assign(pwd, n);
+            memset(pwd, 0, n);
+            free(pwd);
+        }
+        request->explicit_user = true;
+    }
+    return 0;
+}
+
+// Everything after the request is built; the caller releases the context.
+int gssapi_exchange(SpkConnection *conn, const SpkKrbProvider *provider, const SpkKrbRequest &request) {
+    bool ad = conn->authentication == AUTH_AD;
+    const char *step_failure = ad ? "Fails in ad_decode_auth_buffer" : "Fails in gss_decode_auth_buffer";
+
+    conn->krb_context = new SpkKrbContext{provider, nullptr};
+    std::string token;
+    bool complete = false;
+    if (provider->start(conn, request, &token, &complete) != 0) {
+        spk_post_error(conn, "08001", 0, "Unable to obtain Kerberos token for principle '%S'", conn->krb_principle);
+        return -1;
+    }
+    if (complete && provider->check(conn) != 0) return -1;
+
+    static const char kMechanism[] = "GSSAPI";
+    std::string frames;
+    spk_sasl_frame(&frames, SASL_START, kMechanism, sizeof kMechanism - 1);
+    spk_sasl_frame(&frames, SASL_OK, token.data(), token.size());
+    SPK_LOG_DATA(conn, LOG_PKTDUMP, frames.data(), frames.size(), "Auth Buffer");
+    if (write_gss_frame(conn, frames) != 0) return -1;
+
+    // Context tokens until both sides are done.  Once the context is
+    // complete the client always answers the server's last token (with an
+    // empty one when it has nothing to say); the next non-empty message is
+    // the security-layer offer.
+    SaslFrame frame;
+    bool answered_final = false;
+    for (int round = 0;; round++) {
+        if (round > 16) {
+            spk_post_error(conn, "08S01", 0, "the server keeps sending Kerberos tokens");
+            return -1;
+        }
+        if (read_gss_frame(conn, &frame, "Auth Buffer") != 0) return -1;
+        if (frame.status != SASL_OK) return unexpected(conn, frame);
+        if (complete && (answered_final || !frame.payload.empty())) break;
+        if (!complete) {
+            token.clear();
+            if (provider->step(conn, frame.payload, &token, &complete) != 0) {
+                spk_post_error(conn, "HY000", 0, step_failure);
+                return -1;
+            }
+            if (complete && provider->check(conn) != 0) return -1;
+        } else {
+            token.clear();
+        }
+        if (send_gss_token(conn, token) != 0) return -1;
+        answered_final = complete;
+    }
+
+    // The security layer: "no security layer", wrapped for integrity.
+    std::string offer, choice, wrapped, reason;
+    if (provider->unwrap(conn, frame.payload, &offer) != 0) return -1;
+    if (spk_krb_choose_layer(offer, &choice, &reason) != 0) {
+        SPK_LOG(conn, LOG_ERROR, "Krb5: %s", reason.c_str());
+        spk_post_error(conn, "08001", 0, "Krb5: %s", reason.c_str());
+        return -1;
+    }
+    if (provider->wrap(conn, choice, &wrapped) != 0) return -1;
+    if (send_gss_token(conn, wrapped) != 0) return -1;
+
+    unsigned char header[5];
+    std::string error;
+    if (spk_sasl_read(conn, header, sizeof header, &error) != 0) {
+        SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
+        spk_post_error(conn, "HY000", 0, "read fails: '%s'", error.c_str());
+        return -1;
+    }
+    SPK_LOG_DATA(conn, LOG_PKTDUMP, header, sizeof header, "Buffer");
+    if (header[0] == SASL_COMPLETE) return 0;
+    post_server_error(conn, header[0], get_be32(header + 1), "SASL Error response (%d,%u): %s");
+    return -1;
+}
+
+}  // namespace
+
+int spk_sasl_gssapi(SpkConnection *conn, const std::string &host) {
+    SpkTransportGuard guard(conn);
+    bool ad = conn->authentication == AUTH_AD;
+    SPK_LOG(conn, LOG_DETAIL, ad ? "Sending Krb AD Auth" : "Sending Krb Auth");
+    spk_krb_release(conn);
+
+    int ret = -1;
+    try {
+        SpkKrbRequest request;
+        if (build_request(conn, host, &request) == 0) {
+            const SpkKrbProvider *provider = ad && spk_sspi_available() ? &spk_sspi_provider : &spk_gss_provider;
+            SPK_LOG(conn, LOG_DETAIL, "Kerberos logon through %s", provider->name);
+            ret = gssapi_exchange(conn, provider, request);
+        }
+    } catch (...) {
+        spk_krb_release(conn);
+        throw;
+    }
+    spk_krb_release(conn);
+    return ret == 0 ? 1 : 0;
 }

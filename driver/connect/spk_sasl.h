@@ -39,3 +39,10 @@ size_t spk_sasl_read_some(SpkConnection *conn, void *buffer, size_t count);
 // both null log on as "anonymous" / "openguest", one null is sent empty.
 // 1 when the server answered SASL_COMPLETE, 0 with a diagnostic posted.
 int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password);
+
+// The GSSAPI exchange of the Kerberos and AD methods: builds the logon
+// request from the connection's settings (`host` is the server's name, for
+// _HOST and host-based service names), picks the security provider, and runs
+// the frames up to the server's SASL_COMPLETE.  1 on success, 0 with
+// diagnostics posted; the security context is released either way.
+int spk_sasl_gssapi(SpkConnection *conn, const std::string &host);

@@ -177,6 +177,7 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
     s->ipd = s->implicit_ipd;
     s->apd = s->implicit_apd;
     s->where_offset = s->group_offset = s->having_offset = s->order_offset = s->limit_offset = -1;
+    s->values_offset = -1;
     s->existing_limit = -1;
     s->dae_current = -1;
 

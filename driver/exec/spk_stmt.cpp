@@ -16,6 +16,7 @@
 #include "spk_err.h"
 #include "spk_log.h"
 #include "spk_operation.h"
+#include "spk_param.h"
 #include "spk_sql.h"
 #include "spk_tcli.h"
 
@@ -52,6 +53,7 @@ void spk_stmt_release_execution(SpkStatement *stmt) {
     spk_str_free(stmt->processed_sql);
     stmt->processed_sql = nullptr;
     spk_stmt_free_markers(stmt);
+    spk_param_release(stmt);
     delete stmt->operation;
     stmt->operation = nullptr;
 }
@@ -129,22 +131,13 @@ int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text) {
     stmt->returns_rows = scan.returns_rows;
     stmt->describe_as_is = spk_verb_runs_as_is(scan.verb_text);
     stmt->where_offset = scan.where_offset;
+    stmt->values_offset = scan.values_offset;
     stmt->group_offset = scan.group_offset;
     stmt->having_offset = scan.having_offset;
     stmt->order_offset = scan.order_offset;
     stmt->limit_offset = scan.limit_offset;
     stmt->existing_limit = scan.existing_limit;
     spk_sql_scan_clear(&scan);
-    return 0;
-}
-
-int spk_check_params(SpkStatement *stmt) {
-    if (stmt->param_count > 0) {
-        // Parameter values are not substituted into statement texts yet.
-        spk_post_error(stmt, "07002", 0, "%d parameter markers, parameters are not supported",
-                       (int)stmt->param_count);
-        return -1;
-    }
     return 0;
 }
 
@@ -203,20 +196,9 @@ int spk_execute_query(SpkStatement *stmt) {
     SPK_LOG(stmt, LOG_ENTRY, "spk_execute_query '%S'", stmt->processed_sql);
     SpkConnection *conn = conn_of(stmt);
     if (!conn->connected) return spk_post_error(stmt, "08003", 0, "not connected"), -1;
-    if (stmt->markers) {
-        // Substitution of parameter values is not available: never send a
-        // text with markers in it.
-        spk_post_error(stmt, "07002", 0, nullptr);
-        return -1;
-    }
-    size_t len = 0;
-    char *utf8 = spk_str_to_utf8_n(stmt->processed_sql, &len);
-    if (!utf8) {
-        spk_post_error(stmt, "HY001", 0, nullptr);
-        return -1;
-    }
-    std::string text(utf8, len);
-    free(utf8);
+    // The text with every marker replaced by its parameter's literal.
+    std::string text;
+    if (spk_fixup_params(stmt, &text) != 0) return -1;
 
     SpkOperation *op = stmt->operation;
     spk_operation_release_rows(op);

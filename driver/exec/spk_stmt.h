@@ -20,8 +20,6 @@ int spk_close_operation(SpkStatement *stmt);
 
 // Scans `text` and keeps the result as the statement's prepared text.
 int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text);
-// Parameter check before execution: 0, or -1 with 07002 posted.
-int spk_check_params(SpkStatement *stmt);
 // Runs the prepared text on the server: 0 or -1.
 int spk_execute_query(SpkStatement *stmt);
 int extract_result_set(SpkStatement *stmt);

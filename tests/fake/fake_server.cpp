@@ -31,10 +31,6 @@ using apache::thrift::transport::TMemoryBuffer;
 
 namespace tarn_fake {
 
-namespace {
-
-const uint32_t kMaxFrame = 1u << 30;
-
 bool read_exact(int fd, size_t n, std::string *out) {
     size_t start = out->size();
     out->resize(start + n);
@@ -68,6 +64,10 @@ std::string sasl_frame(int status, const std::string &payload) {
     f += payload;
     return f;
 }
+
+namespace {
+
+const uint32_t kMaxFrame = 1u << 30;
 
 // Reads from a socket for Thrift's protocol and keeps every byte it read, so
 // an unframed message can be cut out of the stream exactly.
@@ -264,6 +264,7 @@ bool FakeServer::sasl_handshake(int fd, int id) {
                 return false;
             }
             std::string mechanism = frame.substr(5);
+            if (mechanism == "GSSAPI" && script.gssapi) return script.gssapi(fd);
             if (mechanism != "PLAIN") {
                 send_all(fd, sasl_frame(3, "Unsupported mechanism type " + mechanism));
                 return false;

@@ -92,6 +92,9 @@ struct SaslScript {
     bool drop_on_accept = false;  // close each connection as soon as it is accepted
     // Decides a PLAIN logon: false answers BAD "Error validating the login".
     std::function<bool(const std::string &user, const std::string &password)> check;
+    // Runs the GSSAPI mechanism after its START frame (see fake_gss.h);
+    // true when the client logged on.  Unset: GSSAPI is refused.
+    std::function<bool(int fd)> gssapi;
 };
 
 // A result an operation serves: its schema and all of its rows, column-wise.
@@ -254,6 +257,13 @@ template <class Args> Args decode_args(const std::string &message);
 
 // The 4-byte big-endian length of a frame.
 std::string be32(uint32_t value);
+
+// Socket helpers of the front ends: exactly `n` bytes appended to *out
+// (false on end of stream or error), everything sent (false on error), and a
+// SASL negotiation frame.
+bool read_exact(int fd, size_t n, std::string *out);
+bool send_all(int fd, const std::string &data);
+std::string sasl_frame(int status, const std::string &payload);
 
 }  // namespace tarn_fake
 
