@@ -106,11 +106,17 @@ struct SpkConnection : SpkHandle {
     SpkString *database;           // the database the session opens in
     SpkString *driver;             // DRIVER= of the connection string, as given
     int32_t gss_flag;
+    int32_t login_timeout;         // LoginTimeout: seconds for all of connect (0 none)
+    int32_t socket_timeout;        // SocketTimeout: seconds for one request and its reply (0 none)
+    int32_t max_message_size;      // MaxMessageSize: MiB one server reply may take
+    int32_t async_exec;            // AsyncExec: statements run asynchronously (1) or in one call (0)
     char log_file[256];
 
     // Server session
     SpkTransportStack *transport_stack;
     int32_t connected;
+    int32_t link_lost;             // the transport failed: the connection is dead
+    int32_t changes_since_commit;  // statements other than queries run since the last commit
     int32_t transport_kind;
     SpkKrbContext *krb_context;
     std::recursive_mutex *transport_lock;   // one Thrift exchange at a time per connection
@@ -156,6 +162,19 @@ struct SpkStmtAttrs {
 struct SpkParamState;
 struct SpkMarker;
 
+// Where a statement is in its life.  Written only by the execution layer
+// (exec/spk_state.h), which also owns the server operation; everything else
+// reads it.  SQLCancel reads it from other threads.
+enum SpkStmtState : int32_t {
+    SPK_STMT_IDLE = 0,        // no text
+    SPK_STMT_PREPARED,        // text, not run (or run and its cursor closed)
+    SPK_STMT_NEED_DATA,       // an execution waits for data-at-execution values
+    SPK_STMT_EXECUTING,       // the server runs it; the call is in progress
+    SPK_STMT_EXECUTED,        // it ran and left no cursor
+    SPK_STMT_CURSOR,          // it ran and its result is open
+    SPK_STMT_FETCHING,        // a fetch of the open result is in progress
+};
+
 struct SpkStatement : SpkHandle {
     SpkDescriptor *implicit_ird, *implicit_ipd, *implicit_ard, *implicit_apd;
     SpkDescriptor *ird, *ipd, *ard, *apd;
@@ -165,14 +184,13 @@ struct SpkStatement : SpkHandle {
     SpkString *sql;                // the statement's text as given
     SpkString *processed_sql;      // after scanning and rewriting
     int32_t verb;
-    int32_t prepared;
-    int32_t executed;
+    int32_t state;                 // SpkStmtState
     int32_t described;
     int32_t param_described;
     int32_t re_prepare;
-    int32_t collect_result;
     int32_t returns_rows;          // first keyword names a row-returning statement
     int32_t describe_as_is;        // described by running it (SHOW, DESCRIBE...), not with LIMIT 0
+    int32_t is_query;              // a query by its text: may be described before it runs
     int32_t param_count;
     SpkMarker *markers;
     int32_t where_offset, group_offset, having_offset, order_offset, limit_offset;
@@ -208,6 +226,13 @@ struct SpkDescriptor : SpkHandle {
     int32_t capacity;
     SpkLock *lock;
 };
+
+// A statement's state as the rest of the driver reads it.
+int32_t spk_stmt_state(const SpkStatement *stmt);
+// It has text to run (prepared, or kept from the last execution).
+bool spk_stmt_has_text(const SpkStatement *stmt);
+// It ran, with or without a cursor, and nothing closed it since.
+bool spk_stmt_has_run(const SpkStatement *stmt);
 
 // Lookups used by diagnostics and tracing.
 SpkEnvironment *spk_env_of(const void *handle);

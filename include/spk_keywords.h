@@ -29,6 +29,10 @@ enum SpkSettingId {
     SPK_SET_HTTP_URI,
     SPK_SET_DATABASE,        // the database the session opens in
     SPK_SET_DRIVER,          // the driver the application named (connection string only)
+    SPK_SET_LOGIN_TIMEOUT,   // seconds for all of connect (0: none)
+    SPK_SET_SOCKET_TIMEOUT,  // seconds for one request and its reply (0: none)
+    SPK_SET_MAX_MESSAGE_SIZE,// MiB one server reply may take
+    SPK_SET_ASYNC_EXEC,      // statements run asynchronously and can be cancelled (1), or in one call (0)
     SPK_SET_COUNT
 };
 

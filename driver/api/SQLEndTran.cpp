@@ -1,8 +1,6 @@
 #include "core/spk_frame.h"
 #include "exec/spk_stmt.h"
 
-#include <vector>
-
 SPK_API SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT CompletionType) {
     if (HandleType != SQL_HANDLE_DBC) {
         SpkHandle *h = (SpkHandle *)Handle;
@@ -26,23 +24,6 @@ SPK_API SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle, S
             SPK_LOG(conn, LOG_ERROR, "SQLEndTran: completion type not SQL_COMMIT/SQL_ROLLBACK");
             return spk_post_error(conn, "HY000", 0, "completion type not SQL_COMMIT/SQL_ROLLBACK");
         }
-        SPK_LOG(conn, LOG_DETAIL, "closing all child statements");
-        // The list is copied first: a statement's own calls may take the list
-        // lock while holding the statement's lock.  Statements cannot be freed
-        // meanwhile, freeing takes the connection's lock that is held here.
-        std::vector<SpkStatement *> stmts;
-        {
-            std::lock_guard<SpkLock> g(*conn->child_lock);
-            for (SpkHandle *h = conn->children; h; h = h->next)
-                if (h->tag == SPK_STATEMENT_HANDLE) stmts.push_back((SpkStatement *)h);
-        }
-        for (SpkStatement *stmt : stmts) {
-            SPK_LOG(conn, LOG_PKTDUMP, "closing %p", stmt);
-            // The statement's own lock keeps its row set from being read
-            // while it is released.
-            std::lock_guard<SpkLock> sg(*stmt->lock);
-            spk_close_stmt(stmt, 0);
-        }
-        return SQL_SUCCESS;
+        return spk_end_tran(conn, CompletionType);
     });
 }

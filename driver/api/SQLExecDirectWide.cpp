@@ -15,12 +15,11 @@ SQLRETURN SQLExecDirectWide(SpkStatement *stmt, const SpkString *text) {
     stmt->ird = stmt->implicit_ird;
     if (spk_check_params(stmt) != 0) return SQL_ERROR;
     if (stmt->ipd->rows_processed_ptr) *(SQLULEN *)stmt->ipd->rows_processed_ptr = 0;
-    if (spk_check_dae(stmt, 11) == SQL_NEED_DATA) return SQL_NEED_DATA;
-    SQLRETURN rc = spk_execute_params(stmt);
-    if (rc != SQL_ERROR) {
-        stmt->executed = 1;
-        stmt->prepared = 1;
+    if (spk_check_dae(stmt, 11) == SQL_NEED_DATA) {
+        spk_stmt_set_state(stmt, SPK_STMT_NEED_DATA);
+        return SQL_NEED_DATA;
     }
+    SQLRETURN rc = spk_stmt_run(stmt);
     SPK_LOG(stmt, LOG_EXIT, "SQLExecDirectWide: return value=%d", (int)rc);
     return rc;
 }

@@ -16,10 +16,11 @@ SPK_API SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
         if (stmt->ipd->rows_processed_ptr) *(SQLULEN *)stmt->ipd->rows_processed_ptr = 0;
         // A cursor left open by the previous execution is closed first, so
         // that no server operation is orphaned.
-        if (stmt->operation && stmt->operation->has_op) spk_close_stmt(stmt, 0);
-        if (spk_check_dae(stmt, 12) == SQL_NEED_DATA) return SQL_NEED_DATA;
-        SQLRETURN rc = spk_execute_params(stmt);
-        if (rc != SQL_ERROR) stmt->executed = 1;
-        return rc;
+        if (spk_stmt_state(stmt) != SPK_STMT_PREPARED) spk_close_stmt(stmt, 0);
+        if (spk_check_dae(stmt, 12) == SQL_NEED_DATA) {
+            spk_stmt_set_state(stmt, SPK_STMT_NEED_DATA);
+            return SQL_NEED_DATA;
+        }
+        return spk_stmt_run(stmt);
     });
 }

@@ -6,6 +6,7 @@
 SQLRETURN SQLPrepareWide(SpkStatement *stmt, const SpkString *text, const char *fn) {
     if (spk_close_stmt(stmt, 1) != 0) {
         SPK_LOG(stmt, LOG_ERROR, "%s: failed to close stmt", fn);
+        if (spk_error_count(stmt) == 0) spk_post_error(stmt, "HY000", 0, "failed to close the previous operation");
         return SQL_ERROR;
     }
     stmt->ird = stmt->implicit_ird;
@@ -15,8 +16,6 @@ SQLRETURN SQLPrepareWide(SpkStatement *stmt, const SpkString *text, const char *
         return SQL_ERROR;
     }
     stmt->sql = spk_str_copy(text);
-    stmt->prepared = 1;
-    stmt->executed = 0;
     stmt->re_prepare = 0;
     stmt->param_described = 0;
     return SQL_SUCCESS;

@@ -28,6 +28,10 @@ const SpkKeyword spk_keywords[SPK_SET_COUNT] = {
     {SPK_SET_HTTP_URI,                   "HttpUri",                SPK_RULE_TEXT,        "HttpUri",                nullptr,     SPK_RULE_TEXT,          SPK_OCCUR_FIRST_NON_EMPTY, "HttpUri",                0},
     {SPK_SET_DATABASE,                   "Database",               SPK_RULE_TEXT,        "Database",               "Schema",    SPK_RULE_TEXT,          SPK_OCCUR_FIRST_NON_EMPTY, "Database",               0},
     {SPK_SET_DRIVER,                     nullptr,                  SPK_RULE_NONE,        "Driver",                 nullptr,     SPK_RULE_TEXT,          SPK_OCCUR_FIRST,           nullptr,                  0},
+    {SPK_SET_LOGIN_TIMEOUT,              "LoginTimeout",           SPK_RULE_DECIMAL,     "LoginTimeout",           nullptr,     SPK_RULE_DECIMAL,       SPK_OCCUR_LAST,            "LoginTimeout",           0},
+    {SPK_SET_SOCKET_TIMEOUT,             "SocketTimeout",          SPK_RULE_DECIMAL,     "SocketTimeout",          nullptr,     SPK_RULE_DECIMAL,       SPK_OCCUR_LAST,            "SocketTimeout",          0},
+    {SPK_SET_MAX_MESSAGE_SIZE,           "MaxMessageSize",         SPK_RULE_DECIMAL,     "MaxMessageSize",         nullptr,     SPK_RULE_DECIMAL,       SPK_OCCUR_LAST,            "MaxMessageSize",         0},
+    {SPK_SET_ASYNC_EXEC,                 "AsyncExec",              SPK_RULE_SWITCH,      "AsyncExec",              nullptr,     SPK_RULE_SWITCH,        SPK_OCCUR_LAST,            "AsyncExec",              0},
 };
 // clang-format on
 

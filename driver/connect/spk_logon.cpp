@@ -6,6 +6,7 @@
 #include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TSocket.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <new>
@@ -19,9 +20,7 @@
 #include "transport/spk_http.h"
 #include "transport/spk_net_socket.h"
 
-using apache::thrift::protocol::TBinaryProtocol;
 using apache::thrift::transport::TBufferedTransport;
-using apache::thrift::transport::TSocket;
 
 namespace {
 
@@ -114,18 +113,16 @@ int connect_stack(SpkConnection *conn) {
 
     SpkTransportStack *st = new SpkTransportStack;
     conn->transport_stack = st;
-    st->config = spk_transport_config();
-    int login_ms = timeout_ms(conn->attrs.login_timeout);
-    if (http || conn->encrypt) {
-        build_net_endpoint(conn, st, host, port);
-        st->net_socket->set_wait_timeout_ms(login_ms);
-    } else {
-        st->socket = std::make_shared<TSocket>(host, port, st->config);
-        st->socket->setConnTimeout(login_ms);
-        st->socket->setRecvTimeout(login_ms);
-        st->socket->setSendTimeout(login_ms);
-        st->base_transport = st->socket;
-    }
+    st->config = spk_transport_config(conn->max_message_size > 0 ? conn->max_message_size << 20 : 0);
+    // One deadline for all of the logon: socket, TLS, SASL and OpenSession.
+    // SQL_ATTR_LOGIN_TIMEOUT when the application set one, else LoginTimeout.
+    int login_ms = timeout_ms(conn->attrs.login_timeout ? conn->attrs.login_timeout
+                                                        : (uint64_t)(conn->login_timeout > 0 ? conn->login_timeout : 0));
+    st->logging_in = true;
+    st->deadline_ms = login_ms > 0 ? spk_monotonic_ms() + login_ms : 0;
+    build_net_endpoint(conn, st, host, port);
+    st->net_socket->set_deadline_source([st] { return st->deadline_ms; });
+    st->net_socket->set_timeout_sqlstate("HYT00");
 
     bool sasl = conn->authentication != AUTH_NOSASL && !http;
     if (sasl) {
@@ -135,7 +132,7 @@ int connect_stack(SpkConnection *conn) {
         st->transport = std::make_shared<TBufferedTransport>(st->base_transport, st->config);
         conn->transport_kind = SPK_TRANSPORT_BUFFERED;
     }
-    st->protocol = std::make_shared<TBinaryProtocol>(st->transport, 0, 0, true, true);
+    st->protocol = spk_transport_protocol(st->transport, st->config);
 
     try {
         st->transport->open();
@@ -147,7 +144,7 @@ int connect_stack(SpkConnection *conn) {
         return -1;
     } catch (const std::exception &e) {
         SPK_LOG(conn, LOG_ERROR, "connecting fails: '%s'", e.what());
-        spk_post_error(conn, "HY000", 0, "connecting fails: '%s'", e.what());
+        spk_post_error(conn, "08001", 0, "connecting fails: '%s'", e.what());
         return -1;
     }
 
@@ -166,16 +163,18 @@ int connect_stack(SpkConnection *conn) {
     st->client = std::make_shared<tcli::TCLIServiceClient>(st->protocol);
     if (spk_tcli_open_session(conn) != 0) return -1;
 
-    // From now on each request may take as long as the connection timeout allows.
-    int request_ms = timeout_ms(conn->attrs.connection_timeout);
-    if (st->socket) {
-        st->socket->setRecvTimeout(request_ms);
-        st->socket->setSendTimeout(request_ms);
-    } else {
-        st->net_socket->set_wait_timeout_ms(request_ms);
-        st->net_socket->set_timeout_sqlstate("HYT01");
-    }
+    // From now on each request and its reply has its own deadline:
+    // SQL_ATTR_CONNECTION_TIMEOUT when the application set one, else
+    // SocketTimeout.
+    st->logging_in = false;
+    st->deadline_ms = 0;
+    st->request_timeout_ms = timeout_ms(conn->attrs.connection_timeout
+                                            ? conn->attrs.connection_timeout
+                                            : (uint64_t)(conn->socket_timeout > 0 ? conn->socket_timeout : 0));
+    st->net_socket->set_timeout_sqlstate("HYT01");
     conn->connected = 1;
+    std::atomic_ref<int32_t>(conn->link_lost).store(0);
+    conn->changes_since_commit = 0;
     return 0;
 }
 

@@ -96,7 +96,8 @@ void post_server_error(SpkConnection *conn, int status, uint32_t length, const c
     size_t got = spk_sasl_read_some(conn, text, want);
     text[got] = 0;
     SPK_LOG(conn, LOG_ERROR, trace_format, status, (unsigned)length, text);
-    spk_post_error(conn, "HY000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
+    // The server refused the logon: the credentials (or the mechanism).
+    spk_post_error(conn, "28000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
 }
 }  // namespace
 

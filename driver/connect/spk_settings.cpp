@@ -23,6 +23,10 @@ constexpr int SPK_VALUE_SIZE = 2048;
 constexpr int SPK_KEY_LIST_SAFE = SPK_KEY_LIST_SIZE - 1024;
 
 constexpr int32_t SPK_UNSET = -1;
+constexpr int32_t SPK_DEFAULT_LOGIN_TIMEOUT = 60;
+constexpr int32_t SPK_DEFAULT_SOCKET_TIMEOUT = 300;
+constexpr int32_t SPK_DEFAULT_MAX_MESSAGE_MB = 256;
+constexpr int32_t SPK_MAX_MESSAGE_MB = 2047;   // what a Thrift length can say
 // The largest default string length (16 MiB).
 constexpr int32_t SPK_COL_LENGTH_MAX = 1 << 24;
 
@@ -53,6 +57,10 @@ int32_t *spk_number_field(SpkConnection *c, int id) {
     case SPK_SET_TRUST_SERVER_CERTIFICATE: return &c->trust_server_certificate;
     case SPK_SET_AUTHENTICATION: return &c->authentication;
     case SPK_SET_GSS_FLAG: return &c->gss_flag;
+    case SPK_SET_LOGIN_TIMEOUT: return &c->login_timeout;
+    case SPK_SET_SOCKET_TIMEOUT: return &c->socket_timeout;
+    case SPK_SET_MAX_MESSAGE_SIZE: return &c->max_message_size;
+    case SPK_SET_ASYNC_EXEC: return &c->async_exec;
     default: return nullptr;
     }
 }
@@ -62,7 +70,9 @@ const int spk_text_ids[] = {SPK_SET_DSN,           SPK_SET_UID,           SPK_SE
                             SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,       SPK_SET_HTTP_URI,
                             SPK_SET_DATABASE,      SPK_SET_DRIVER};
 const int spk_number_ids[] = {SPK_SET_PORT,           SPK_SET_COL_LENGTH, SPK_SET_ENCRYPT,
-                              SPK_SET_TRUST_SERVER_CERTIFICATE, SPK_SET_AUTHENTICATION, SPK_SET_GSS_FLAG};
+                              SPK_SET_TRUST_SERVER_CERTIFICATE, SPK_SET_AUTHENTICATION, SPK_SET_GSS_FLAG,
+                              SPK_SET_LOGIN_TIMEOUT, SPK_SET_SOCKET_TIMEOUT, SPK_SET_MAX_MESSAGE_SIZE,
+                              SPK_SET_ASYNC_EXEC};
 
 void spk_settings_set_numbers(SpkConnection *c, int32_t value) {
     for (int id : spk_number_ids) *spk_number_field(c, id) = value;
@@ -79,6 +89,12 @@ void spk_settings_defaults(SpkConnection *c) {
     if (c->trust_server_certificate < 0) c->trust_server_certificate = 0;
     if (c->authentication < 0) c->authentication = 0;
     if (c->gss_flag < 0) c->gss_flag = 0;
+    // A silent server never holds a connect or a request for ever.
+    if (c->login_timeout < 0) c->login_timeout = SPK_DEFAULT_LOGIN_TIMEOUT;
+    if (c->socket_timeout < 0) c->socket_timeout = SPK_DEFAULT_SOCKET_TIMEOUT;
+    if (c->max_message_size <= 0) c->max_message_size = SPK_DEFAULT_MAX_MESSAGE_MB;
+    if (c->max_message_size > SPK_MAX_MESSAGE_MB) c->max_message_size = SPK_MAX_MESSAGE_MB;
+    if (c->async_exec < 0) c->async_exec = 1;
 }
 
 int spk_oom(SpkConnection *c) {
@@ -300,6 +316,13 @@ SpkString *spk_output_string(SpkConnection *c, bool masked) {
     if (c->gss_flag) spk_append_number(&out, "GSSFLAG", c->gss_flag);
     if (c->http_uri) spk_append_item(&out, "HttpUri", c->http_uri);
     if (c->database) spk_append_item(&out, "Database", c->database);
+    if (c->login_timeout != SPK_DEFAULT_LOGIN_TIMEOUT && c->login_timeout >= 0)
+        spk_append_number(&out, "LoginTimeout", c->login_timeout);
+    if (c->socket_timeout != SPK_DEFAULT_SOCKET_TIMEOUT && c->socket_timeout >= 0)
+        spk_append_number(&out, "SocketTimeout", c->socket_timeout);
+    if (c->max_message_size > 0 && c->max_message_size != SPK_DEFAULT_MAX_MESSAGE_MB)
+        spk_append_number(&out, "MaxMessageSize", c->max_message_size);
+    if (c->async_exec == 0) spk_append_ascii(&out, "AsyncExec=0;");
     return spk_units_to_string(out);
 }
 
@@ -518,14 +541,16 @@ const int spk_connect_order[] = {
     SPK_SET_UID,     SPK_SET_PWD,            SPK_SET_COL_LENGTH,     SPK_SET_ENCRYPT,
     SPK_SET_TRUST_SERVER_CERTIFICATE,        SPK_SET_CERTIFICATE_FILE, SPK_SET_AUTHENTICATION,
     SPK_SET_ACCESS_TOKEN, SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,    SPK_SET_GSS_FLAG,
-    SPK_SET_HTTP_URI, SPK_SET_DATABASE,
+    SPK_SET_HTTP_URI, SPK_SET_DATABASE, SPK_SET_LOGIN_TIMEOUT, SPK_SET_SOCKET_TIMEOUT,
+    SPK_SET_MAX_MESSAGE_SIZE, SPK_SET_ASYNC_EXEC,
 };
 const int spk_driver_connect_order[] = {
     SPK_SET_UID,     SPK_SET_PWD,            SPK_SET_SERVER,         SPK_SET_COL_LENGTH,
     SPK_SET_PORT,    SPK_SET_LOG_FILE,       SPK_SET_LOGGING,        SPK_SET_ENCRYPT,
     SPK_SET_TRUST_SERVER_CERTIFICATE,        SPK_SET_CERTIFICATE_FILE, SPK_SET_AUTHENTICATION,
     SPK_SET_ACCESS_TOKEN, SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,    SPK_SET_GSS_FLAG,
-    SPK_SET_HTTP_URI, SPK_SET_DATABASE,
+    SPK_SET_HTTP_URI, SPK_SET_DATABASE, SPK_SET_LOGIN_TIMEOUT, SPK_SET_SOCKET_TIMEOUT,
+    SPK_SET_MAX_MESSAGE_SIZE, SPK_SET_ASYNC_EXEC,
 };
 
 SpkString *spk_bounded_utf8(const char *text, size_t size) {

@@ -106,7 +106,7 @@ SQLRETURN spk_free_handle(SQLSMALLINT type, SQLHANDLE handle) {
             SpkStatement *s = (SpkStatement *)h;
             {
                 std::lock_guard<SpkLock> g(*s->lock);
-                spk_close_stmt(s, 1);
+                spk_hook_close_stmt(s, 1);
             }
             std::lock_guard<SpkLock> g(*((SpkConnection *)parent)->lock);
             spk_stmt_free(s, true);

@@ -499,7 +499,7 @@ SQLRETURN set_stmt_value(SpkStatement *stmt, const StmtAttr *a, void *value, con
     case SS_ROWSET_SIZE:
     case SS_ARRAY_SIZE:
         if (v == 0) v = 1;
-        if (!odbc2 && stmt->prepared && v != read_stmt_value(stmt, a)) {
+        if (!odbc2 && spk_stmt_has_text(stmt) && v != read_stmt_value(stmt, a)) {
             SPK_LOG(stmt, LOG_DETAIL, "%s: %s changed on a prepared statement, parameters described again", fn,
                     a->name);
             stmt->re_prepare = 1;
@@ -568,7 +568,10 @@ SQLRETURN spk_get_connect_attr(SpkConnection *conn, const char *fn, int wide, SQ
     }
     case CG_INT: answer = load_field(&conn->attrs, sizeof conn->attrs, a->offset, a->field_width); break;
     case CG_ZERO: answer = 0; break;
-    case CG_DEAD: answer = conn->connected ? SQL_CD_FALSE : SQL_CD_TRUE; break;
+    case CG_DEAD:
+        // A link lost during any call kills the connection for good.
+        answer = conn->connected && !std::atomic_ref<int32_t>(conn->link_lost).load() ? SQL_CD_FALSE : SQL_CD_TRUE;
+        break;
     }
     put_int(value, a->get_width, answer);
     if (string_length) *string_length = a->get_width;

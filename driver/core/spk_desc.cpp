@@ -8,17 +8,15 @@
 
 #include "core/spk_err.h"
 #include "core/spk_log.h"
-#include "exec/spk_stmt.h"
 
 // ---------------------------------------------------------------------------
 // Describe-on-demand hooks.  The execution code provides the real ones; until
 // it is linked in, nothing needs describing.
 
-__attribute__((weak)) int spk_describe_stmt_if_needed(SpkStatement *) { return 0; }
-__attribute__((weak)) int spk_describe_params_if_needed(SpkStatement *) { return 0; }
+static int spk_no_describe(SpkStatement *) { return 0; }
 
-int (*spk_desc_describe_stmt_hook)(SpkStatement *) = spk_describe_stmt_if_needed;
-int (*spk_desc_describe_params_hook)(SpkStatement *) = spk_describe_params_if_needed;
+int (*spk_desc_describe_stmt_hook)(SpkStatement *) = spk_no_describe;
+int (*spk_desc_describe_params_hook)(SpkStatement *) = spk_no_describe;
 
 // ---------------------------------------------------------------------------
 // Roles
@@ -542,7 +540,7 @@ SQLRETURN spk_desc_describe_on_demand(SpkDescriptor *d, const char *fn, int wide
             SPK_LOG(d, LOG_ERROR, "%s: statement has no SQL text", fn);
             return spk_post_error(d, "HY007", 0, nullptr);
         }
-        if (stmt->executed) return SQL_SUCCESS;
+        if (spk_stmt_has_run(stmt)) return SQL_SUCCESS;
         ErrorSnapshot snapshot(stmt);
         if (spk_desc_describe_stmt_hook(stmt) != 0) {
             SPK_LOG(d, LOG_ERROR, "%s: failed describing statement", fn);
@@ -554,7 +552,7 @@ SQLRETURN spk_desc_describe_on_demand(SpkDescriptor *d, const char *fn, int wide
 
     SPK_LOG(d, LOG_DETAIL, "describing a IPD descriptor");
     if (stmt->param_count <= 0 || stmt->param_described) return SQL_SUCCESS;
-    if (stmt->executed && !wide) {
+    if (spk_stmt_has_run(stmt) && !wide) {
         SPK_LOG(d, LOG_DETAIL, "Skipping describe, already executed");
         return SQL_SUCCESS;
     }

@@ -104,9 +104,8 @@ int spk_desc_get_header_field(const SpkDescriptor *d, int identifier, uint64_t *
 
 // Reads the server before an IRD or IPD is inspected (no-op for application
 // descriptors and for descriptors without a statement).  The describe steps
-// are the execution code's spk_describe_stmt_if_needed and
-// spk_describe_params_if_needed (exec/spk_stmt.h), reached through these
-// pointers so that tests can replace them.  Diagnostics the steps post on the
+// belong to the execution layer, which sets these pointers when it is
+// loaded (tests replace them); until then they do nothing.  Diagnostics the steps post on the
 // statement are copied to the descriptor.
 extern int (*spk_desc_describe_stmt_hook)(SpkStatement *);
 extern int (*spk_desc_describe_params_hook)(SpkStatement *);

@@ -24,6 +24,8 @@ enum {
 
 // Turns the exception in flight into a diagnostic on `h`; returns SQL_ERROR.
 SQLRETURN spk_frame_exception(void *h) noexcept;
+// Posts HY000 for a call `fn` that failed without a diagnostic.
+void spk_frame_unexplained(void *h, const char *fn) noexcept;
 
 // Runs `body` (a callable returning SQLRETURN) inside the frame.  `fn` names
 // the export for the EXIT record.  The body writes its own ENTRY record first
@@ -43,6 +45,9 @@ SQLRETURN spk_frame(void *handle, uint32_t tag, int flags, const char *fn, const
         } catch (...) {
             rc = spk_frame_exception(h);
         }
+        // Every failure carries a reason: a path that forgot to post one
+        // still tells the application that something went wrong.
+        if (rc == SQL_ERROR && !h->diagnostics) spk_frame_unexplained(h, fn);
         if (h->log_flags & LOG_EXIT) spk_log(h, file, line, LOG_EXIT, "%s: return value=%d", fn, (int)rc);
     } catch (...) {
         rc = SQL_ERROR;   // the lock itself failed; nothing else is safe to touch

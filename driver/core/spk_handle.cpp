@@ -5,6 +5,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -14,7 +15,36 @@
 #include "spk_err.h"
 #include "spk_log.h"
 #include "spk_platform.h"
-#include "spk_stmt.h"
+#include "spk_stmt_hooks.h"
+
+namespace {
+SpkStmtHooks g_stmt_hooks;
+}
+
+void spk_stmt_hooks_register(const SpkStmtHooks *hooks) { g_stmt_hooks = *hooks; }
+
+int spk_hook_init_execution(SpkStatement *stmt) {
+    return g_stmt_hooks.init_execution ? g_stmt_hooks.init_execution(stmt) : 0;
+}
+
+void spk_hook_release_execution(SpkStatement *stmt) {
+    if (g_stmt_hooks.release_execution) g_stmt_hooks.release_execution(stmt);
+}
+
+int spk_hook_close_stmt(SpkStatement *stmt, int unprepare) {
+    return g_stmt_hooks.close_stmt ? g_stmt_hooks.close_stmt(stmt, unprepare) : 0;
+}
+
+int32_t spk_stmt_state(const SpkStatement *stmt) {
+    return std::atomic_ref<int32_t>(const_cast<SpkStatement *>(stmt)->state).load();
+}
+
+bool spk_stmt_has_text(const SpkStatement *stmt) { return spk_stmt_state(stmt) != SPK_STMT_IDLE; }
+
+bool spk_stmt_has_run(const SpkStatement *stmt) {
+    int32_t s = spk_stmt_state(stmt);
+    return s == SPK_STMT_EXECUTED || s == SPK_STMT_CURSOR || s == SPK_STMT_FETCHING;
+}
 
 bool spk_handle_is(const void *handle, uint32_t tag) {
     return handle != nullptr && static_cast<const SpkHandle *>(handle)->tag == tag;
@@ -158,7 +188,7 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
     s->parent = conn;
     try {
         s->lock = new SpkLock;
-        if (spk_stmt_init_execution(s) != 0) throw std::bad_alloc();
+        if (spk_hook_init_execution(s) != 0) throw std::bad_alloc();
         s->implicit_ird = spk_desc_new(conn, s, 0);
         s->implicit_ard = spk_desc_new(conn, s, 1);
         s->implicit_ipd = spk_desc_new(conn, s, 0);
@@ -167,7 +197,7 @@ SpkStatement *spk_stmt_new(SpkConnection *conn) {
         if (s->implicit_ird) spk_desc_free(s->implicit_ird, true);
         if (s->implicit_ard) spk_desc_free(s->implicit_ard, true);
         if (s->implicit_ipd) spk_desc_free(s->implicit_ipd, true);
-        spk_stmt_release_execution(s);
+        spk_hook_release_execution(s);
         delete s->lock;
         free(s);
         throw;
@@ -226,7 +256,7 @@ void spk_stmt_free(SpkStatement *s, bool unlink) {
         // connection is going away (then the list itself is being walked).
         if (d) spk_desc_free(d, unlink);
     }
-    spk_stmt_release_execution(s);
+    spk_hook_release_execution(s);
     spk_str_free(s->cursor_name);
     if (unlink) spk_unlink_child(conn, s);
     delete s->lock;

@@ -37,3 +37,8 @@ SQLRETURN spk_frame_exception(void *h) noexcept {
         return spk_post_error(h, "HY000", 0, "unexpected internal failure");
     }
 }
+
+void spk_frame_unexplained(void *h, const char *fn) noexcept {
+    SPK_LOG(h, LOG_ERROR, "%s failed without a diagnostic", fn);
+    spk_post_error(h, "HY000", 0, "%s failed", fn);
+}

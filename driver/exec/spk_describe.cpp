@@ -224,10 +224,7 @@ int spk_describe_parameters(SpkStatement *stmt) {
         }
         int rc = spk_stmt_set_text(tmp, query);
         if (rc != 0) SPK_LOG(stmt, LOG_ERROR, "spk_describe_parameters: failed to process query");
-        if (rc == 0) {
-            tmp->prepared = 1;
-            rc = describe_stmt(tmp);
-        }
+        if (rc == 0) rc = describe_stmt(tmp);
         if (rc != 0) {
             for (const SpkError *e = tmp->diagnostics; e; e = e->next) spk_copy_error(stmt, e);
             spk_close_stmt(tmp, 1);
@@ -297,7 +294,7 @@ static int spk_ensure_described(SpkStatement *stmt, const char *fn) {
         spk_post_error(stmt, "HY000", 0, "no prepared sql");
         return -1;
     }
-    if (!stmt->executed && describe_stmt(stmt) != 0) {
+    if (!spk_stmt_has_run(stmt) && describe_stmt(stmt) != 0) {
         SPK_LOG(stmt, LOG_ERROR, "%s: failed describing statement", fn);
         return -1;
     }
@@ -306,9 +303,9 @@ static int spk_ensure_described(SpkStatement *stmt, const char *fn) {
 
 SQLRETURN spk_num_result_cols(SpkStatement *stmt, SQLSMALLINT *count) {
     SPK_ENTRY(stmt, "SQLNumResultCols: statement_handle=%p, column_count=%p, described=%d, executed=%d", stmt, count,
-              (int)stmt->described, (int)stmt->executed);
+              (int)stmt->described, (int)spk_stmt_has_run(stmt));
     if (!count) return spk_post_error(stmt, "HY009", 0, nullptr);
-    if (!stmt->described && !stmt->executed && stmt->processed_sql && describe_stmt(stmt) != 0) {
+    if (!stmt->described && !spk_stmt_has_run(stmt) && stmt->processed_sql && describe_stmt(stmt) != 0) {
         SPK_LOG(stmt, LOG_ERROR, "SQLNumResultCols: failed describing statement");
         return SQL_ERROR;
     }

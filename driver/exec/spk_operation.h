@@ -2,8 +2,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "TCLIService_types.h"
 #include "spk_handles.h"
@@ -27,6 +29,15 @@ struct SpkOperation {
     // The rows were made by the driver: `row_set` is the whole result and no
     // server operation stands behind it.
     bool local = false;
+
+    // SQLCancel, from another thread, asks the call in progress to stop; the
+    // call sends CancelOperation when its current exchange is over.  A
+    // back-off between two polls ends early on a cancel.
+    std::atomic<bool> cancel_requested{false};
+    std::mutex wake_lock;
+    std::condition_variable wake;
+    // The row count GetOperationStatus reported for the finished statement.
+    int64_t modified_rows = -1;
 };
 
 // The statement's operation record, made on first use; null (HY001 posted)

@@ -950,7 +950,7 @@ SQLRETURN spk_bind_parameter(SpkStatement *stmt, int n, int io_type, int c_type,
     f->parameter_type = io_type;
     f->bound_c_type = sql_type;
     if (spk_check_desc_record(apd, f) != 0) return move_diagnostics();
-    if (stmt->prepared) stmt->re_prepare = 1;
+    if (spk_stmt_has_text(stmt)) stmt->re_prepare = 1;
     return SQL_SUCCESS;
 }
 
@@ -1063,12 +1063,7 @@ SQLRETURN spk_param_data(SpkStatement *stmt, SQLPOINTER *value) {
             spk_param_cancel_dae(stmt);
             if (ps->dae_origin != 11 && ps->dae_origin != 12)
                 return spk_post_error(stmt, "HY010", 0, "no execution is waiting for data");
-            SQLRETURN rc = spk_execute_params(stmt);
-            if (rc != SQL_ERROR) {
-                stmt->executed = 1;
-                stmt->prepared = 1;
-            }
-            return rc;
+            return spk_stmt_run(stmt);
         }
     }
     ps->dae_active = stmt->dae_current;

@@ -480,7 +480,9 @@ size_t escape_clause(Buf &out, const spk_unit *in, size_t n, size_t i) {
     return r + 1;
 }
 
-const char *const NO_ROWS[] = {"insert", "update", "delete", "merge", "set", "create", "drop",
+// SET answers with key/value rows (all settings, one setting, or the one it
+// sets), so it is not among these.
+const char *const NO_ROWS[] = {"insert", "update", "delete", "merge", "create", "drop",
                                "alter", "truncate", "use", "cache", "uncache", "refresh", "analyze",
                                "msck", "add", "reset", "grant", "revoke", "load"};
 
@@ -529,9 +531,81 @@ int32_t with_returns_rows(const spk_unit *u, size_t n, size_t i) {
     return 1;
 }
 
+// Whether a top-level word of u[i, n) is `word` (quotes, identifiers,
+// comments and parenthesised text hide words).
+bool top_level_word(const spk_unit *u, size_t n, size_t i, const char *word) {
+    int depth = 0;
+    while (i < n) {
+        spk_unit c = u[i];
+        if (c == '\'' || c == '"') {
+            i = skip_literal(u, n, i, raw_prefix(u, i, 0));
+        } else if (c == '`') {
+            i = skip_identifier(u, n, i);
+        } else if ((c == '-' && i + 1 < n && u[i + 1] == '-') || (c == '/' && i + 1 < n && u[i + 1] == '*') ||
+                   is_ws(c) || is_bom(c)) {
+            i = skip_trivia(u, n, i, false);
+        } else if (c == '(') {
+            depth++;
+            i++;
+        } else if (c == ')') {
+            if (depth > 0) depth--;
+            i++;
+        } else if (is_ident(c)) {
+            size_t j = word_end(u, n, i);
+            if (depth == 0 && word_is(u, i, j, word)) return true;
+            i = j;
+        } else {
+            i++;
+        }
+    }
+    return false;
+}
+
+// Statements that only read: the words a query can begin with.
+const char *const QUERY_WORDS[] = {"select", "values", "table", "show", "describe", "desc", "explain"};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+int32_t spk_sql_statement_end(const SpkString *text) {
+    const spk_unit *u = text ? text->units : nullptr;
+    size_t n = u ? text->length : 0;
+    size_t end = 0;
+    size_t i = 0;
+    while (i < n) {
+        spk_unit c = u[i];
+        if (c == '\'' || c == '"') {
+            i = skip_literal(u, n, i, raw_prefix(u, i, 0));
+            end = i;
+        } else if (c == '`') {
+            i = skip_identifier(u, n, i);
+            end = i;
+        } else if ((c == '-' && i + 1 < n && u[i + 1] == '-') || (c == '/' && i + 1 < n && u[i + 1] == '*') ||
+                   is_ws(c) || is_bom(c)) {
+            i = skip_trivia(u, n, i, false);
+        } else if (c == ';') {
+            i++;
+        } else {
+            end = ++i;
+        }
+    }
+    return (int32_t)end;
+}
+
+int32_t spk_sql_is_query(const SpkString *text) {
+    const spk_unit *u = text ? text->units : nullptr;
+    size_t n = u ? text->length : 0;
+    size_t i = skip_trivia(u, n, 0, true);
+    if (i >= n || !is_ident(u[i])) return 0;
+    size_t j = word_end(u, n, i);
+    if (word_is(u, i, j, "with")) return with_returns_rows(u, n, j) && !top_level_word(u, n, j, "insert");
+    // FROM t SELECT ... reads; FROM t INSERT ... writes.
+    if (word_is(u, i, j, "from")) return !top_level_word(u, n, j, "insert");
+    for (const char *w : QUERY_WORDS)
+        if (word_is(u, i, j, w)) return 1;
+    return 0;
+}
 
 void spk_markers_free(SpkMarker *list) {
     while (list) {
@@ -586,6 +660,7 @@ int32_t spk_sql_returns_rows(const SpkString *text) {
     if (!is_ident(u[i])) return 1;
     size_t j = word_end(u, n, i);
     if (word_is(u, i, j, "with")) return with_returns_rows(u, n, j);
+    if (word_is(u, i, j, "from")) return top_level_word(u, n, j, "insert") ? 0 : 1;
     return changes_state(u, i, j) ? 0 : 1;
 }
 

@@ -72,11 +72,21 @@ int32_t spk_sql_verb_kind(const char *verb);
 
 // 1 when the statement leaves a cursor, decided on its first keyword after
 // leading white space, comments, opening parentheses and byte-order marks:
-// queries (SELECT, WITH, SHOW, DESCRIBE, DESC, EXPLAIN, VALUES, TABLE, FROM)
-// and unknown words do, statements that change data or state do not.  A WITH
-// is decided by the statement that follows its common table expressions.
+// queries (SELECT, WITH, SHOW, DESCRIBE, DESC, EXPLAIN, VALUES, TABLE, FROM),
+// SET (its key/value rows) and unknown words do, statements that change data
+// or state do not.  A WITH is decided by the statement that follows its
+// common table expressions, a FROM by whether it inserts.
 // An empty text (or one of nothing but comments) gives 0.
 int32_t spk_sql_returns_rows(const SpkString *text);
+
+// The length of the text without what trails its last token: white space,
+// comments and semicolons.
+int32_t spk_sql_statement_end(const SpkString *text);
+
+// 1 when the text is a query by its first keyword (SELECT, VALUES, TABLE,
+// SHOW, DESCRIBE, DESC, EXPLAIN, a WITH or FROM that inserts nothing): the
+// only statements that may be sent to describe them before they run.
+int32_t spk_sql_is_query(const SpkString *text);
 
 // The SELECT whose result columns describe the parameters of the processed
 // text `processed` (as returned by spk_process_sql), in marker order; null

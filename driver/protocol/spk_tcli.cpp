@@ -5,6 +5,7 @@
 
 #include <thrift/TApplicationException.h>
 #include <thrift/TOutput.h>
+#include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TTransportException.h>
 
@@ -229,6 +230,8 @@ void mark_broken(SpkConnection *conn, const std::string &reason) {
     if (!st || st->broken) return;
     st->broken = true;
     st->broken_reason = reason;
+    // SQL_ATTR_CONNECTION_DEAD may be asked from another thread.
+    std::atomic_ref<int32_t>(conn->link_lost).store(1);
     // The socket itself: closing the framing transport would flush it first.
     try {
         if (st->base_transport) st->base_transport->close();
@@ -262,7 +265,14 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
 
     std::string error;
     bool out_of_memory = false;
-    const char *sqlstate = "HY000";
+    // A failure of the link or of the stream: the connection is gone.
+    const char *sqlstate = "08S01";
+    bool stream_in_step = false;
+    // Each exchange has its own deadline once the logon is over (the logon
+    // has one for all of it).
+    if (!st->logging_in)
+        st->deadline_ms = st->request_timeout_ms > 0 ? spk_monotonic_ms() + st->request_timeout_ms : 0;
+    if (st->net_socket) st->net_socket->set_timeout_sqlstate(st->logging_in ? "HYT00" : "HYT01");
     try {
         TProtocol *p = st->protocol.get();
         p->writeMessageBegin(call.name, apache::thrift::protocol::T_CALL, 0);
@@ -282,7 +292,10 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
             x.read(p);
             p->readMessageEnd();
             p->getTransport()->readEnd();
+            // A whole message came back: the stream is still in step.
             error = std::string("application error: ") + x.what();
+            sqlstate = "HY000";
+            stream_in_step = true;
         } else if (type != apache::thrift::protocol::T_REPLY) {
             char text[64];
             snprintf(text, sizeof text, "invalid message type %d, expected T_REPLY", (int)type);
@@ -317,7 +330,7 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
     if (call.post_format) {
         spk_post_error(h, out_of_memory ? "HY001" : sqlstate, 0, call.post_format, error.c_str());
     }
-    mark_broken(conn, error);
+    if (!stream_in_step) mark_broken(conn, error);
     return -1;
 }
 
@@ -402,7 +415,7 @@ int spk_tcli_open_session(SpkConnection *conn) {
         return -1;
     if (!resp.__isset.sessionHandle) {
         SPK_LOG(conn, LOG_ERROR, "failed to get session handle");
-        spk_post_error(conn, "HY000", 0, "failed to get session handle");
+        spk_post_error(conn, "08001", 0, "failed to get session handle");
         // The server's own reason, when it gave one, is worth more than ours.
         if (resp.status.statusCode != tcli::TStatusCode::SUCCESS_STATUS &&
             resp.status.statusCode != tcli::TStatusCode::SUCCESS_WITH_INFO_STATUS &&
@@ -452,9 +465,12 @@ int spk_tcli_get_info(SpkConnection *conn, int32_t info_type, std::string *text,
 // ---------------------------------------------------------------------------
 // Operation-creating calls
 
-int spk_tcli_execute_statement(void *h, const std::string &sql_utf8, tcli::TOperationHandle *op) {
+int spk_tcli_execute_statement(void *h, const std::string &sql_utf8, tcli::TOperationHandle *op, bool run_async,
+                               int64_t query_timeout) {
     tcli::TExecuteStatementReq req;
     req.statement = sql_utf8;
+    if (run_async) req.__set_runAsync(true);
+    if (query_timeout > 0) req.__set_queryTimeout(query_timeout);
     return operation_call<tcli::TCLIService_ExecuteStatement_pargs, tcli::TCLIService_ExecuteStatement_presult,
                           tcli::TExecuteStatementReq, tcli::TExecuteStatementResp>(
         h, kExecuteStatement, req, "Failed to get query handle", op);
@@ -575,23 +591,36 @@ int spk_tcli_cancel_operation(void *h, const tcli::TOperationHandle &op) {
     if (exchange<tcli::TCLIService_CancelOperation_pargs, tcli::TCLIService_CancelOperation_presult>(
             h, conn, kCancelOperation, req, &resp) != 0)
         return -1;
-    return check_status(h, resp.status);
+    trace_status(h, resp.status);
+    return resp.status.statusCode == tcli::TStatusCode::SUCCESS_STATUS ? 0 : -1;
 }
 
 // ---------------------------------------------------------------------------
 
 namespace {
-std::atomic<int> g_max_message_size{SPK_MAX_MESSAGE_SIZE};
-std::atomic<int> g_max_frame_size{SPK_MAX_FRAME_SIZE};
+// Set by tests only; 0: the connection's own limit.
+std::atomic<int> g_max_message_size{0};
+std::atomic<int> g_max_frame_size{0};
 }  // namespace
 
 void spk_transport_set_limits(int max_message_size, int max_frame_size) {
-    g_max_message_size = max_message_size > 0 ? max_message_size : SPK_MAX_MESSAGE_SIZE;
-    g_max_frame_size = max_frame_size > 0 ? max_frame_size : SPK_MAX_FRAME_SIZE;
+    g_max_message_size = max_message_size > 0 ? max_message_size : 0;
+    g_max_frame_size = max_frame_size > 0 ? max_frame_size : 0;
 }
 
-std::shared_ptr<apache::thrift::TConfiguration> spk_transport_config() {
-    return std::make_shared<apache::thrift::TConfiguration>(g_max_message_size.load(), g_max_frame_size.load());
+std::shared_ptr<apache::thrift::TConfiguration> spk_transport_config(int max_message_size) {
+    int message = max_message_size > 0 ? max_message_size : SPK_MAX_MESSAGE_SIZE;
+    int frame = max_message_size > 0 ? max_message_size : SPK_MAX_FRAME_SIZE;
+    if (g_max_message_size > 0) message = g_max_message_size;
+    if (g_max_frame_size > 0) frame = g_max_frame_size;
+    return std::make_shared<apache::thrift::TConfiguration>(message, frame);
+}
+
+std::shared_ptr<TProtocol> spk_transport_protocol(std::shared_ptr<apache::thrift::transport::TTransport> transport,
+                                                  const std::shared_ptr<apache::thrift::TConfiguration> &config) {
+    int32_t string_limit = config ? config->getMaxMessageSize() : SPK_MAX_MESSAGE_SIZE;
+    return std::make_shared<apache::thrift::protocol::TBinaryProtocol>(std::move(transport), string_limit,
+                                                                       (int32_t)SPK_MAX_CONTAINER_SIZE, true, true);
 }
 
 void spk_transport_stack_free(SpkConnection *conn) {

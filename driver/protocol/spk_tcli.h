@@ -72,7 +72,11 @@ int spk_tcli_get_info(SpkConnection *conn, int32_t info_type, std::string *text,
 // operation handle of the reply.  A non-success status, or a reply without an
 // operation handle, fails.
 
-int spk_tcli_execute_statement(void *h, const std::string &sql_utf8, tcli::TOperationHandle *op);
+// With `run_async` the server answers at once and the statement runs on;
+// its end is learnt with GetOperationStatus.  `query_timeout` (seconds, 0
+// none) goes out as the request's queryTimeout.
+int spk_tcli_execute_statement(void *h, const std::string &sql_utf8, tcli::TOperationHandle *op,
+                               bool run_async = false, int64_t query_timeout = 0);
 int spk_tcli_get_catalogs(void *h, tcli::TOperationHandle *op);
 int spk_tcli_get_schemas(void *h, tcli::TOperationHandle *op);
 int spk_tcli_get_tables(void *h, tcli::TGetTablesReq &req, tcli::TOperationHandle *op);
@@ -95,7 +99,9 @@ int spk_tcli_get_result_set_metadata(void *h, const tcli::TOperationHandle &op,
 // fails, so a failing fetch is never mistaken for the end of the data.
 int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows,
                            tcli::TFetchResultsResp *resp);
-// GetOperationStatus and CancelOperation: a non-success status fails.
+// GetOperationStatus: a non-success status is posted and fails.
+// CancelOperation: a non-success status (the operation ended meanwhile) is
+// only traced, and fails.
 int spk_tcli_get_operation_status(void *h, const tcli::TOperationHandle &op,
                                   tcli::TGetOperationStatusResp *resp);
 int spk_tcli_cancel_operation(void *h, const tcli::TOperationHandle &op);

@@ -21,19 +21,31 @@
 
 // Message-size limits given to every transport layer of a connection.  One
 // FetchResults reply is one Thrift message (and, after SASL, one frame), so
-// these bound the size of a fetched batch; Thrift's defaults (100 MiB and
-// 16 MB) would refuse the batches of a large row-array size.  1 GiB for both
-// keeps the limit the same whatever the framing, and still refuses a garbage
-// length before it turns into an absurd allocation.
+// these bound the size of a fetched batch.  256 MiB by default (the
+// MaxMessageSize keyword raises it); a garbage length is refused before it
+// turns into an allocation.
 enum : int {
-    SPK_MAX_MESSAGE_SIZE = 1 << 30,
-    SPK_MAX_FRAME_SIZE = 1 << 30,
+    SPK_MAX_MESSAGE_SIZE = 256 << 20,
+    SPK_MAX_FRAME_SIZE = 256 << 20,
+    // Elements one list, set or map of a reply may declare.  A list of
+    // strings costs a string object per element whatever the bytes behind
+    // it, so this is what bounds the memory a declared size can ask for.
+    SPK_MAX_CONTAINER_SIZE = 4 << 20,
+    // Rows asked for in one FetchResults: below the container limit.
+    SPK_MAX_BATCH_ROWS = 1 << 20,
 };
 
-// The limits the next connections get; the test suite lowers them to prove
-// they are enforced without moving a gigabyte.  0 restores a default.
+// Limits that override every connection's own; the test suite lowers them to
+// prove they are enforced without moving a gigabyte.  0 removes the override.
 void spk_transport_set_limits(int max_message_size, int max_frame_size);
-std::shared_ptr<apache::thrift::TConfiguration> spk_transport_config();
+// A configuration with the current limits, or with `max_message_size` bytes
+// for both when it is positive (a connection's MaxMessageSize).
+std::shared_ptr<apache::thrift::TConfiguration> spk_transport_config(int max_message_size = 0);
+// The binary protocol of a connection over `transport`: strict, with string
+// and container sizes bounded by the configuration's limits.
+std::shared_ptr<apache::thrift::protocol::TProtocol> spk_transport_protocol(
+    std::shared_ptr<apache::thrift::transport::TTransport> transport,
+    const std::shared_ptr<apache::thrift::TConfiguration> &config);
 
 // The framed transport of the SASL methods, with two corrections to Thrift's:
 // - Thrift's reads on into the next frame when a message is longer than its
@@ -95,6 +107,14 @@ struct SpkTransportStack {
     // instead of reading a reply that belongs to something else.
     bool broken = false;
     std::string broken_reason;
+
+    // The deadline of the exchange in progress (spk_monotonic_ms, 0 none),
+    // asked by the socket before every wait.  While logging in it is the
+    // one deadline of the whole connect; afterwards each exchange sets its
+    // own from `request_timeout_ms`.
+    int64_t deadline_ms = 0;
+    bool logging_in = false;
+    int request_timeout_ms = 0;
 };
 
 // Drops every Thrift object of the connection (closing the socket) and frees

@@ -205,8 +205,6 @@ int spk_catalog_begin(SpkStatement *stmt) {
         if (!stmt->diagnostics) spk_post_error(stmt, "HY000", 0, "failed to close the previous operation");
         return -1;
     }
-    stmt->prepared = 0;
-    stmt->executed = 0;
     stmt->described = 0;
     stmt->row_count = -1;
     stmt->row_count_valid = 0;
@@ -219,11 +217,7 @@ int spk_catalog_open_server(SpkStatement *stmt, const tcli::TOperationHandle &ha
                             const SpkShapeColumn *columns, int count, SpkResultShape **shape_out) {
     SpkConnection *conn = conn_of(stmt);
     SpkOperation *op = stmt->operation;
-    {
-        SpkTransportGuard guard(conn);
-        op->handle = handle;
-        op->has_op = true;
-    }
+    spk_stmt_attach_operation(stmt, handle);
     auto shape = std::make_shared<SpkResultShape>();
     spk_shape_init(shape.get(), columns, count);
     shape->col_length = conn->col_length;
@@ -249,18 +243,12 @@ int spk_catalog_open_server(SpkStatement *stmt, const tcli::TOperationHandle &ha
         return -1;
     }
     if (shape_out) *shape_out = shape.get();
-    stmt->executed = 1;
     return 0;
 }
 
 int spk_catalog_open_local(SpkStatement *stmt, const SpkShapeColumn *columns, int count, tcli::TRowSet *rows) {
     SpkOperation *op = stmt->operation;
     spk_operation_release_rows(op);
-    {
-        SpkTransportGuard guard(conn_of(stmt));
-        op->handle = tcli::TOperationHandle();
-        op->has_op = false;
-    }
     size_t n = 0;
     if (!rows->columns.empty()) {
         const tcli::TColumn &c = rows->columns[0];
@@ -271,12 +259,11 @@ int spk_catalog_open_local(SpkStatement *stmt, const SpkShapeColumn *columns, in
     if (describe_columns(stmt, columns, count) != 0) return -1;
     using std::swap;
     swap(op->row_set, *rows);
-    op->local = true;
+    spk_stmt_attach_local(stmt);
     op->has_row_set = n > 0;
     op->active_rows = (int32_t)n;
     op->current_row = -1;
     op->end_of_data = true;
-    stmt->executed = 1;
     SPK_LOG(stmt, LOG_DETAIL, "catalog: %d rows made by the driver", (int)n);
     return 0;
 }

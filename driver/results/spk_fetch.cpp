@@ -12,6 +12,7 @@
 #include "spk_operation.h"
 #include "spk_stmt.h"
 #include "spk_tcli.h"
+#include "spk_transport.h"
 #include "spk_shape.h"
 
 namespace {
@@ -84,7 +85,7 @@ bool cursor_open(SpkStatement *stmt) {
 // has been executed on the statement, 24000 when it was executed but has no
 // result set open (a statement without rows, a closed or cancelled cursor).
 SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
-    return spk_post_error(stmt, stmt->executed ? "24000" : "HY010", 0, "%s", text);
+    return spk_post_error(stmt, spk_stmt_has_run(stmt) ? "24000" : "HY010", 0, "%s", text);
 }
 
 // Forgets the rows of the current batch and remembers that the result is
@@ -147,17 +148,16 @@ int64_t batch_rows(SpkStatement *stmt, const tcli::TRowSet &rows) {
 // row current, SQL_NO_DATA at the end of the data, SQL_ERROR.
 SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     tcli::TFetchResultsResp resp;
-    {
-        // Held across the exchange so that SQLCancel cannot close the
-        // operation between the check and the request.
-        SpkTransportGuard guard(conn_of(stmt));
-        if (!op->has_op) {
-            SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
-            return post_no_cursor(stmt, "NULL op handle in fectch");
-        }
-        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking for %l rows", (long long)want);
-        if (spk_tcli_fetch_results(stmt, op->handle, want, &resp) != 0) return SQL_ERROR;
+    if (!op->has_op) {
+        SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
+        return post_no_cursor(stmt, "NULL op handle in fectch");
     }
+    if (want > SPK_MAX_BATCH_ROWS) want = SPK_MAX_BATCH_ROWS;
+    SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking for %l rows", (long long)want);
+    // SQLCancel from another thread stops the fetch once the reply is in.
+    spk_stmt_fetch_begin(stmt);
+    int fetched = spk_tcli_fetch_results(stmt, op->handle, want, &resp);
+    if (spk_stmt_fetch_end(stmt) != 0 || fetched != 0) return SQL_ERROR;
     // The previous batch was used up; it goes whatever the answer was.
     op->row_set = tcli::TRowSet();
     op->has_row_set = false;
@@ -602,7 +602,7 @@ SQLRETURN spk_bind_col(SpkStatement *stmt, int column, int target_type, void *va
         }
     } else {
         // A column past the end of a result that is described and open.
-        if (ird->described && (stmt->executed || cursor_open(stmt)) && column > spk_desc_column_count(ird)) {
+        if (ird->described && (spk_stmt_has_run(stmt) || cursor_open(stmt)) && column > spk_desc_column_count(ird)) {
             SPK_LOG(stmt, LOG_ERROR, "Invalid descriptor index %d", column);
             return spk_post_column_error(stmt, "07009", 0, column, nullptr);
         }
@@ -615,7 +615,7 @@ SQLRETURN spk_bind_col(SpkStatement *stmt, int column, int target_type, void *va
         // The default follows the column's SQL type: have the statement
         // described first when it can be.
         if (column > 0 && !ird->described && spk_describe_stmt_if_needed(stmt) != 0) return SQL_ERROR;
-        if (!stmt->prepared) spk_post_error(stmt, "HY000", 0, "No prepared sql");
+        if (!spk_stmt_has_text(stmt)) spk_post_error(stmt, "HY000", 0, "No prepared sql");
     }
     rec = spk_desc_record(ard, column);
     source = column <= ird->count ? spk_desc_record(ird, column) : nullptr;

@@ -530,7 +530,13 @@ Reply FakeServer::handle_message(const std::string &message) {
             } else {
                 FakeResult r = h.StatementResult ? h.StatementResult(req.statement) : default_statement_result();
                 resp.status = ok_status();
-                resp.__set_operationHandle(open_operation(TOperationType::EXECUTE_STATEMENT, std::move(r)));
+                TOperationHandle handle = open_operation(TOperationType::EXECUTE_STATEMENT, std::move(r));
+                {
+                    std::lock_guard<std::mutex> g(mutex_);
+                    if (Operation *op = find_operation(handle))
+                        op->query_timeout = req.__isset.queryTimeout ? req.queryTimeout : 0;
+                }
+                resp.__set_operationHandle(handle);
             }
         })
         FAKE_SERVE(GetCatalogs, answer_operation("GetCatalogs", TOperationType::GET_CATALOGS, req, resp))
@@ -546,8 +552,18 @@ Reply FakeServer::handle_message(const std::string &message) {
                 resp.status = error_status("Invalid OperationHandle", "HY000", 0, TStatusCode::INVALID_HANDLE_STATUS);
             } else {
                 resp.status = ok_status();
-                resp.__set_operationState(op->canceled ? TOperationState::CANCELED_STATE
-                                                       : TOperationState::FINISHED_STATE);
+                auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                 op->started)
+                               .count();
+                TOperationState::type state = TOperationState::FINISHED_STATE;
+                if (op->canceled)
+                    state = TOperationState::CANCELED_STATE;
+                else if (op->query_timeout > 0 && !op->result.ignore_query_timeout &&
+                         op->result.run_ms > op->query_timeout * 1000 && ran >= op->query_timeout * 1000)
+                    state = TOperationState::TIMEDOUT_STATE;
+                else if (ran < op->result.run_ms)
+                    state = TOperationState::RUNNING_STATE;
+                resp.__set_operationState(state);
                 resp.__set_hasResultSet(op->result.has_result_set);
             }
         })

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -106,6 +107,11 @@ struct FakeResult {
     std::vector<tcli::TRowSet> batches;
     bool has_result_set = true;
     std::optional<double> modified_row_count;
+    // The statement runs this long after ExecuteStatement: GetOperationStatus
+    // answers RUNNING until then (CANCELED once cancelled; TIMEDOUT after the
+    // request's queryTimeout, unless the server is told to ignore it).
+    int run_ms = 0;
+    bool ignore_query_timeout = false;
 };
 
 // Per-call hooks: each gets the request and the default response.
@@ -182,6 +188,8 @@ private:
         size_t next_batch = 0;
         tcli::TOperationType::type type = tcli::TOperationType::EXECUTE_STATEMENT;
         bool canceled = false;
+        std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+        int64_t query_timeout = 0;   // seconds, from the request
     };
 
     void accept_loop();

@@ -745,7 +745,7 @@ class Reprepare : public AttrTest, public ::testing::WithParamInterface<Reprepar
 
 TEST_P(Reprepare, Flag) {
     const ReprepareCase &c = GetParam();
-    stmt->prepared = c.prepared;
+    stmt->state = c.prepared ? SPK_STMT_PREPARED : SPK_STMT_IDLE;
     SQLRETURN rc = c.odbc2 ? spk_set_stmt_option(stmt, (SQLUSMALLINT)c.id, c.value) : set_stmt(c.id, c.value);
     EXPECT_EQ(rc, SQL_SUCCESS);
     EXPECT_EQ(stmt->re_prepare, c.expected);

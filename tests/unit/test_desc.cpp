@@ -1144,7 +1144,7 @@ TEST_F(DescribeOnDemand, IrdIsDescribedOnceBeforeItIsRead) {
     EXPECT_EQ(1, g_hooks.stmt_calls) << "already described";
     // Not described but executed (a statement without a result): no describe.
     stmt->described = 0;
-    stmt->executed = 1;
+    stmt->state = SPK_STMT_CURSOR;
     count_of(stmt->ird, &rc);
     EXPECT_EQ(SQL_SUCCESS, rc);
     EXPECT_EQ(1, g_hooks.stmt_calls);
@@ -1184,7 +1184,7 @@ TEST_F(DescribeOnDemand, IpdDescribesParametersUntilExecuted) {
 
     // After execution only the wide calls still describe.
     stmt->param_described = 0;
-    stmt->executed = 1;
+    stmt->state = SPK_STMT_CURSOR;
     count_of(stmt->ipd, &rc);
     EXPECT_EQ(1, g_hooks.params_calls);
     count_of(stmt->ipd, &rc, 1);
@@ -1192,7 +1192,7 @@ TEST_F(DescribeOnDemand, IpdDescribesParametersUntilExecuted) {
 
     // No markers: nothing to describe.
     stmt->param_described = 0;
-    stmt->executed = 0;
+    stmt->state = SPK_STMT_PREPARED;
     stmt->param_count = 0;
     count_of(stmt->ipd, &rc);
     EXPECT_EQ(2, g_hooks.params_calls);

@@ -76,7 +76,7 @@ class FetchUnit : public ::testing::Test {
         o->current_row = -1;
         o->end_of_data = true;
         o->rows_delivered = 0;
-        stmt->executed = 1;
+        stmt->state = SPK_STMT_CURSOR;
     }
 
     SQLRETURN bind(int column, int type, void *value, SQLLEN length, SQLLEN *ind) {
@@ -311,8 +311,8 @@ TEST_F(FetchUnit, BindSetsTheRecordAndUnbindShrinksTheDescriptor) {
 
 TEST_F(FetchUnit, BindDefaultFollowsTheColumnType) {
     describe({SQL_INTEGER, SQL_DECIMAL, SQL_BIGINT, SQL_VARCHAR});
-    stmt->prepared = 1;
-    stmt->executed = 1;
+    stmt->state = SPK_STMT_PREPARED;
+    stmt->state = SPK_STMT_CURSOR;
     char buf[32];
     SQLLEN ind;
     const int expected[] = {SQL_C_SLONG, SQL_C_CHAR, SQL_C_SBIGINT, SQL_C_CHAR};
@@ -359,10 +359,10 @@ TEST_F(FetchUnit, BindRefusesBadInputAndKeepsTheBinding) {
 
     // A column past a described result: refused while the result is there,
     // accepted for a statement not yet run.
-    stmt->executed = 1;
+    stmt->state = SPK_STMT_CURSOR;
     EXPECT_EQ(bind(3, SQL_C_SLONG, &n, 0, &ind), SQL_ERROR);
     EXPECT_EQ(first_state(stmt), "07009");
-    stmt->executed = 0;
+    stmt->state = SPK_STMT_PREPARED;
     EXPECT_EQ(bind(3, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
     EXPECT_EQ(stmt->ard->count, 3);
     // Both bookmark types are accepted for column 0.
@@ -488,7 +488,7 @@ TEST_F(FetchUnit, FetchWithoutACursor) {
     EXPECT_EQ(first_state(stmt), "HY010");   // nothing executed
     EXPECT_NE(first_message(stmt).find("NULL op handle in fectch"), std::string::npos) << first_message(stmt);
     EXPECT_EQ(status[0], SQL_ROW_ERROR);
-    stmt->executed = 1;                       // executed, but no rows to read
+    stmt->state = SPK_STMT_CURSOR;                       // executed, but no rows to read
     EXPECT_EQ(fetch(), SQL_ERROR);
     EXPECT_EQ(first_state(stmt), "24000");
     EXPECT_NE(first_message(stmt).find("NULL op handle in fectch"), std::string::npos);
@@ -547,10 +547,10 @@ TEST_F(FetchUnit, ColumnsBoundPastTheResultAreNeverWritten) {
     SQLINTEGER v = 0, past = -1;
     SQLLEN ind = 0, past_ind = -7;
     ASSERT_EQ(bind(1, SQL_C_SLONG, &v, 0, &ind), SQL_SUCCESS);
-    stmt->executed = 0;   // bound before the statement was run
+    stmt->state = SPK_STMT_PREPARED;   // bound before the statement was run
     op()->has_op = false;
     ASSERT_EQ(bind(7, SQL_C_SLONG, &past, 0, &past_ind), SQL_SUCCESS);
-    stmt->executed = 1;
+    stmt->state = SPK_STMT_CURSOR;
     op()->has_op = true;
     ASSERT_EQ(fetch(), SQL_SUCCESS);
     ASSERT_EQ(fetch(), SQL_SUCCESS);
@@ -569,7 +569,7 @@ TEST_F(FetchUnit, GetDataArgumentAndStateChecks) {
     EXPECT_EQ(first_state(stmt), "HY010");
     describe({SQL_INTEGER, SQL_VARCHAR});
     load({tarn_fake::i32_column({5}), tarn_fake::string_column({"x"})});
-    stmt->executed = 1;
+    stmt->state = SPK_STMT_CURSOR;
     EXPECT_EQ(get(1, SQL_C_SLONG, &v, 0, &ind), SQL_ERROR);   // before the first fetch
     EXPECT_EQ(first_state(stmt), "24000");
     ASSERT_EQ(fetch(), SQL_SUCCESS);
