@@ -96,8 +96,10 @@ void post_server_error(SpkConnection *conn, int status, uint32_t length, const c
     size_t got = spk_sasl_read_some(conn, text, want);
     text[got] = 0;
     SPK_LOG(conn, LOG_ERROR, trace_format, status, (unsigned)length, text);
-    // The server refused the logon: the credentials (or the mechanism).
-    spk_post_error(conn, "28000", 0, "SASL Error response: (%d,%u) %s", status, (unsigned)length, text);
+    // BAD: the server refused the credentials; anything else: the logon
+    // could not be made.
+    spk_post_error(conn, status == 3 ? "28000" : "08001", 0, "SASL Error response: (%d,%u) %s", status,
+                   (unsigned)length, text);
 }
 }  // namespace
 
@@ -145,7 +147,7 @@ int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) 
     unsigned char header[5];
     if (spk_sasl_read(conn, header, sizeof header, &error) != 0) {
         SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
-        spk_post_error(conn, "HY000", 0, "read fails: '%s'", error.c_str());
+        spk_post_error(conn, "08001", 0, "read fails: '%s'", error.c_str());
         return 0;
     }
     int status = header[0];
@@ -163,7 +165,7 @@ int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) 
             uint32_t n = left < sizeof data ? left : (uint32_t)sizeof data;
             if (spk_sasl_read(conn, data, n, &error) != 0) {
                 SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
-                spk_post_error(conn, "HY000", 0, "read fails: '%s'", error.c_str());
+                spk_post_error(conn, "08001", 0, "read fails: '%s'", error.c_str());
                 return 0;
             }
             left -= n;
@@ -172,7 +174,7 @@ int spk_sasl_plain(SpkConnection *conn, const char *user, const char *password) 
     }
     if (status > SASL_COMPLETE) {
         SPK_LOG(conn, LOG_ERROR, "SASL Error response: Unexpected byte %d", status);
-        spk_post_error(conn, "HY000", 0, "SASL Error response: Unexpected byte %d", status);
+        spk_post_error(conn, "08001", 0, "SASL Error response: Unexpected byte %d", status);
         return 0;
     }
 
@@ -364,7 +366,7 @@ int gssapi_exchange(SpkConnection *conn, const SpkKrbProvider *provider, const S
     std::string error;
     if (spk_sasl_read(conn, header, sizeof header, &error) != 0) {
         SPK_LOG(conn, LOG_ERROR, "read fails: '%s'", error.c_str());
-        spk_post_error(conn, "HY000", 0, "read fails: '%s'", error.c_str());
+        spk_post_error(conn, "08001", 0, "read fails: '%s'", error.c_str());
         return -1;
     }
     SPK_LOG_DATA(conn, LOG_PKTDUMP, header, sizeof header, "Buffer");

@@ -28,7 +28,15 @@ int spk_hook_init_execution(SpkStatement *stmt) {
 }
 
 void spk_hook_release_execution(SpkStatement *stmt) {
-    if (g_stmt_hooks.release_execution) g_stmt_hooks.release_execution(stmt);
+    if (g_stmt_hooks.release_execution) {
+        g_stmt_hooks.release_execution(stmt);
+        return;
+    }
+    // Without the execution layer only the texts can have been set.
+    spk_str_free(stmt->sql);
+    stmt->sql = nullptr;
+    spk_str_free(stmt->processed_sql);
+    stmt->processed_sql = nullptr;
 }
 
 int spk_hook_close_stmt(SpkStatement *stmt, int unprepare) {

@@ -326,6 +326,8 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
         error = "unknown failure";
     }
 
+    // During the logon a failure means the connection could not be made.
+    if (st->logging_in && (strcmp(sqlstate, "08S01") == 0 || strcmp(sqlstate, "HY000") == 0)) sqlstate = "08001";
     SPK_LOG(h, LOG_ERROR, call.log_format, error.c_str());
     if (call.post_format) {
         spk_post_error(h, out_of_memory ? "HY001" : sqlstate, 0, call.post_format, error.c_str());

@@ -348,6 +348,15 @@ void FakeServer::serve_connection(int fd, int id) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(reply.fault.value));
                 keep = send_all(fd, out);
                 break;
+            case Fault::Drip:
+                for (char byte : out) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(reply.fault.value));
+                    if (stopping_ || !send_all(fd, std::string(1, byte))) {
+                        keep = false;
+                        break;
+                    }
+                }
+                break;
             default: keep = send_all(fd, out); break;
             }
             if (!keep) break;

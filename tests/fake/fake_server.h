@@ -67,6 +67,7 @@ enum class Fault {
     Raw,               // answer with the message bytes `text` (framed like any reply)
     Silent,            // never answer; keep reading
     Delay,             // answer normally after `value` milliseconds
+    Drip,              // send the reply one byte every `value` milliseconds
 };
 
 struct FaultSpec {

@@ -313,7 +313,9 @@ TEST_F(Connect, WrongPortFails) {
     std::string in = "DRIVER=tarndrv;SERVER=127.0.0.1;PORT=" + std::to_string(closed_port()) + ";Authentication=NOSASL";
     EXPECT_EQ(driver_connect(in, &out), SQL_ERROR);
     std::string d = diags();
-    EXPECT_NE(d.find("HY000:[Quillmark][Tarnwell]General error: connecting fails: '"), std::string::npos) << d;
+    EXPECT_NE(d.find("08001:[Quillmark][Tarnwell]Client unable to establish connection: connecting fails: '"),
+              std::string::npos)
+        << d;
 }
 
 TEST_F(Connect, MissingServerIsReported) {
@@ -565,7 +567,9 @@ TEST_F(Direct, DriverTestSuccessAndFailureTexts) {
         SpkConnectInfo *info = info_for(closed_port(), 1);
         char msg[4096];
         EXPECT_EQ(driver_test(info, msg, sizeof msg), 1);
-        EXPECT_EQ(std::string(msg).rfind("[Quillmark][Tarnwell]General error: connecting fails: '", 0), 0u) << msg;
+        EXPECT_EQ(std::string(msg).rfind("[Quillmark][Tarnwell]Client unable to establish connection: connecting fails: '", 0),
+                  0u)
+            << msg;
         EXPECT_LE(strlen(msg), 1023u);
 
         // A small buffer is cut and terminated.

@@ -71,7 +71,8 @@ TEST(Execute, EveryRowReturningKindKeepsItsCursor) {
         {"WITH x AS (SELECT 1) SELECT * FROM x", true}, {"SHOW TABLES", true}, {"DESCRIBE t", true},
         {"DESC t", true}, {"EXPLAIN SELECT 1", true}, {"VALUES (1)", true}, {"TABLE t", true},
         {"FROM t SELECT a", true}, {"(SELECT 1)", true}, {"frobnicate", true},
-        {"CREATE TABLE t (a INT)", false}, {"DROP TABLE t", false}, {"SET x=1", false}, {"USE db", false},
+        {"SET x=1", true},
+        {"CREATE TABLE t (a INT)", false}, {"DROP TABLE t", false}, {"USE db", false},
         {"INSERT INTO t VALUES (1)", false}, {"CACHE TABLE t", false}, {"MERGE INTO t USING s ON 1=1", false},
     };
     DmConnection c;
@@ -278,32 +279,52 @@ TEST(Connection, NativeSqlAndEndTran) {
     EXPECT_EQ(2, c.server->open_operations()) << "autocommit on: nothing to do";
     ASSERT_EQ(SQL_SUCCESS, SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0));
     EXPECT_EQ(SQL_ERROR, SQLEndTran(SQL_HANDLE_DBC, c.dbc, 2));
+
+    // Spark has no transactions.  A commit keeps the cursors (as
+    // SQL_CURSOR_COMMIT_BEHAVIOR says) and a rollback of queries alone is
+    // harmless ...
+    SQLUSMALLINT capable = 99;
+    ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(c.dbc, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr));
+    EXPECT_EQ(SQL_TC_NONE, capable);
+    EXPECT_EQ(SQL_SUCCESS, SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_COMMIT));
     EXPECT_EQ(SQL_SUCCESS, SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_ROLLBACK));
-    EXPECT_EQ(0, c.server->open_operations());
+    EXPECT_EQ(2, c.server->open_operations());
+    // ... but a rollback cannot undo a change: it fails and says so.
+    SQLCloseCursor(s2);
+    ASSERT_EQ(SQL_SUCCESS, exec(s2, "INSERT INTO t VALUES (1)"));
+    EXPECT_EQ(SQL_ERROR, SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_ROLLBACK));
+    EXPECT_EQ(0, diags(SQL_HANDLE_DBC, c.dbc).rfind("HYC00:", 0)) << diags(SQL_HANDLE_DBC, c.dbc);
+    EXPECT_NE(diags(SQL_HANDLE_DBC, c.dbc).find("cannot be rolled back"), std::string::npos);
+    ASSERT_EQ(SQL_SUCCESS, exec(s2, "INSERT INTO t VALUES (2)"));
+    EXPECT_EQ(SQL_SUCCESS, SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_COMMIT));
+    EXPECT_EQ(SQL_SUCCESS, SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_ROLLBACK)) << "nothing since the commit";
 }
 
-TEST(Cancel, IdleStatementAndACancelFromAnotherThread) {
+TEST(Cancel, IdleStatementAndACancelDuringTheExecuteRequest) {
     DmConnection c;
     c.server->handlers().StatementResult = [](const std::string &) { return two_column_result(); };
     SQLHSTMT s = c.statement();
-    EXPECT_EQ(SQL_ERROR, SQLCancel(s));
+    // Nothing runs: nothing to cancel, nothing sent.
+    EXPECT_EQ(SQL_SUCCESS, SQLCancel(s));
     EXPECT_EQ("", diags(SQL_HANDLE_STMT, s));
 
-    // The execution is held up by the server; a cancel from another thread
-    // must neither interleave with it on the socket nor break the connection.
+    // The ExecuteStatement reply is held up by the server; the cancel goes
+    // out as soon as it is in, never interleaved with it on the socket.
     c.server->fail_next("ExecuteStatement", Fault::Delay, "", 300);
-    std::thread runner([&] { EXPECT_EQ(SQL_SUCCESS, exec(s, "SELECT 1")); });
+    std::thread runner([&] {
+        EXPECT_EQ(SQL_ERROR, exec(s, "SELECT 1"));
+        EXPECT_EQ(0u, diags(SQL_HANDLE_STMT, s).rfind("HY008:", 0)) << diags(SQL_HANDLE_STMT, s);
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    SQLCancel(s);
+    EXPECT_EQ(SQL_SUCCESS, SQLCancel(s));
     runner.join();
-    SQLHSTMT other = c.statement();
-    EXPECT_EQ(SQL_SUCCESS, exec(other, "SELECT 2")) << diags(SQL_HANDLE_STMT, other);
-    EXPECT_EQ(SQL_SUCCESS, SQLCancel(other));
-    // Whether the cancel came before or after the reply, nothing is left open
-    // beyond the first statement's cursor.
-    EXPECT_LE(c.server->open_operations(), 1);
-    SQLCloseCursor(s);
+    EXPECT_EQ(1u, c.server->records("CancelOperation").size());
     EXPECT_EQ(0, c.server->open_operations());
+    // The statement and the connection go on.
+    EXPECT_EQ(SQL_SUCCESS, exec(s, "SELECT 2")) << diags(SQL_HANDLE_STMT, s);
+    SQLHSTMT other = c.statement();
+    EXPECT_EQ(SQL_SUCCESS, exec(other, "SELECT 3")) << diags(SQL_HANDLE_STMT, other);
+    EXPECT_EQ(2, c.server->open_operations());
 }
 
 }  // namespace

@@ -145,11 +145,11 @@ std::vector<IntCase> int_cases() {
     std::vector<IntCase> c = {
         {9, W16, 0, 0},        {15, W16, 1, 1},       {23, W16, 2, 2},     {24, W16, 2, 2},
         {28, W16, 4, 4},       {30, W16, 128, 128},   {31, W16, 128, 128}, {35, W16, 128, 128},
-        {46, W16, 1, 1},       {75, W16, 1, 1},       {85, W16, 1, 1},     {93, W16, 4, 4},
+        {46, W16, 0, 0},       {75, W16, 1, 1},       {85, W16, 1, 1},     {93, W16, 4, 4},
         {107, W16, 128, 128},  {1024, W16, 2, 2},   {10005, W16, 128, 128},
         {74, W16, SQL_CN_ANY, SQL_CN_ANY}, {88, W16, SQL_GB_GROUP_BY_CONTAINS_SELECT, SQL_GB_GROUP_BY_CONTAINS_SELECT},
-        {8, W32, 1, 1},        {26, W32, 2, 2},       {44, W32, 1, 1},
-        {72, W32, 2, 2},       {81, W32, 1, 1},
+        {8, W32, 1, 1},        {26, W32, 0, 0},       {44, W32, 1, 1},
+        {72, W32, 0, 0},       {81, W32, 1, 1},
         {108, W32, 0x80000, 0x80000}, {112, W32, 0x80000, 0x80000}, {118, W32, 1, 1}, {146, W32, 1, 1},
         {152, W32, SQL_OIC_CORE, SQL_OIC_CORE}, {153, W32, 2, 2}, {154, W32, 3, 3}, {160, W32, 0x1E07, 0x1E07}, {166, W32, 2, 2},
         {169, W32, 0x7F, 0x7F}, {1199, W32, 2, 2},    {8196, W32, 2, 2},   {10021, W32, 2, 2},
@@ -505,7 +505,7 @@ TEST_F(Info, TracedAnswers) {
     std::string log = text.str();
     EXPECT_NE(std::string::npos, log.find("SQLGetInfo: unexpected info_type 5")) << log;
     EXPECT_NE(std::string::npos, log.find("libtarndrv.so")) << log;
-    EXPECT_NE(std::string::npos, log.find("SQLGetInfo: info_type 46 is 1")) << log;
+    EXPECT_NE(std::string::npos, log.find("SQLGetInfo: info_type 46 is 0")) << log;
     unlink(path.c_str());
     rmdir(dir);
 }

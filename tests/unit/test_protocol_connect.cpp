@@ -2,6 +2,7 @@
 // bytes, the framing after it, OpenSession, CloseSession, GetInfo, and how
 // the connection behaves when the server misbehaves or goes away.
 #include <gtest/gtest.h>
+#include <thrift/TOutput.h>
 
 #include <csignal>
 #include <cstdio>
@@ -31,6 +32,9 @@ namespace {
 
 const std::string kPrefix = "[Quillmark][Tarnwell]";
 const std::string kGeneral = kPrefix + "General error: ";
+const std::string kRefused = kPrefix + "Invalid authorization specification: ";
+const std::string kNoConnect = kPrefix + "Client unable to establish connection: ";
+const std::string kLink = kPrefix + "Communication link failure: ";
 
 std::string bytes(const char *data, size_t n) { return std::string(data, n); }
 
@@ -195,25 +199,25 @@ TEST(ProtocolConnect, SaslFailuresAreReportedAndTearDown) {
         bool prefix;
     } cases[] = {
         {"BAD with text", [](auto &s) { s.status = 3, s.payload = "bad password"; },
-         kGeneral + "SASL Error response: (3,12) bad password", false},
+         kRefused + "SASL Error response: (3,12) bad password", false},
         {"ERROR with text", [](auto &s) { s.status = 4, s.payload = "server failed"; },
-         kGeneral + "SASL Error response: (4,13) server failed", false},
+         kNoConnect + "SASL Error response: (4,13) server failed", false},
         {"OK instead of COMPLETE", [](auto &s) { s.status = 2, s.payload = "more"; },
-         kGeneral + "SASL Error response: (2,4) more", false},
-        {"unexpected byte 7", [](auto &s) { s.status = 7; }, kGeneral + "SASL Error response: Unexpected byte 7", false},
+         kNoConnect + "SASL Error response: (2,4) more", false},
+        {"unexpected byte 7", [](auto &s) { s.status = 7; }, kNoConnect + "SASL Error response: Unexpected byte 7", false},
         {"unexpected byte 200", [](auto &s) { s.status = 200, s.payload = "x"; },
-         kGeneral + "SASL Error response: Unexpected byte 200", false},
+         kNoConnect + "SASL Error response: Unexpected byte 200", false},
         {"long text cut to 511 bytes",
          [](auto &s) { s.raw = std::string("\x03\x00\x00\x07\xD0", 5) + std::string(2000, 'x'); },
-         kGeneral + "SASL Error response: (3,2000) " + std::string(511, 'x'), false},
+         kRefused + "SASL Error response: (3,2000) " + std::string(511, 'x'), false},
         {"text shorter than announced",
          [](auto &s) { s.raw = std::string("\x04\x00\x00\x00\x40", 5) + "short"; },
-         kGeneral + "SASL Error response: (4,64) short", false},
+         kNoConnect + "SASL Error response: (4,64) short", false},
         {"login refused", [](auto &s) { s.check = [](auto &, auto &) { return false; }; },
-         kGeneral + "SASL Error response: (3,26) Error validating the login", false},
-        {"dropped after the PLAIN frame", [](auto &s) { s.drop = true; }, kGeneral + "read fails: '", true},
-        {"dropped on accept", [](auto &s) { s.drop_on_accept = true; }, kGeneral + "read fails: '", true},
-        {"half a header", [](auto &s) { s.raw = std::string("\x05\x00", 2); }, kGeneral + "read fails: '", true},
+         kRefused + "SASL Error response: (3,26) Error validating the login", false},
+        {"dropped after the PLAIN frame", [](auto &s) { s.drop = true; }, kNoConnect + "read fails: '", true},
+        {"dropped on accept", [](auto &s) { s.drop_on_accept = true; }, kNoConnect + "read fails: '", true},
+        {"half a header", [](auto &s) { s.raw = std::string("\x05\x00", 2); }, kNoConnect + "read fails: '", true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -223,7 +227,8 @@ TEST(ProtocolConnect, SaslFailuresAreReportedAndTearDown) {
         tc.target(srv, AUTH_NONE);
         EXPECT_EQ(spk_connect(tc.conn), -1);
         ASSERT_EQ(TestConnection::count(tc.conn), 1);
-        EXPECT_EQ(TestConnection::sqlstate(tc.conn), "HY000");
+        // A refusal of the credentials is 28000, anything else 08001.
+        EXPECT_EQ(TestConnection::sqlstate(tc.conn), c.message.rfind(kRefused, 0) == 0 ? "28000" : "08001");
         std::string got = TestConnection::message(tc.conn);
         if (c.prefix)
             EXPECT_EQ(got.substr(0, c.message.size()), c.message) << got;
@@ -248,8 +253,9 @@ TEST(ProtocolConnect, RefusedConnection) {
     tc.conn->port = port;
     EXPECT_EQ(spk_connect(tc.conn), -1);
     std::string m = TestConnection::message(tc.conn);
-    EXPECT_EQ(m.substr(0, kGeneral.size() + 19), kGeneral + "connecting fails: '") << m;
-    EXPECT_NE(m.find("Connection refused"), std::string::npos) << m;
+    EXPECT_EQ(TestConnection::sqlstate(tc.conn), "08001");
+    EXPECT_EQ(m.substr(0, kNoConnect.size() + 19), kNoConnect + "connecting fails: '") << m;
+    EXPECT_NE(m.find("refused"), std::string::npos) << m;
     expect_torn_down(tc);
 }
 
@@ -321,39 +327,39 @@ TEST(ProtocolConnect, OpenSessionFailures) {
          [](FakeServer &s) {
              s.handlers().OpenSession = [](auto &, tcli::TOpenSessionResp &r) { r.__isset.sessionHandle = false; };
          },
-         kGeneral + "failed to get session handle", false},
+         kNoConnect + "failed to get session handle", false},
         {"application exception", Framing::Sasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::AppException, "boom"); },
-         kGeneral + "open session: 'application error: boom'", false},
+         kNoConnect + "open session: 'application error: boom'", false},
         {"reply of type call", Framing::Sasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::WrongMessageType, "", 1); },
-         kGeneral + "open session: 'invalid message type 1, expected T_REPLY'", false},
+         kNoConnect + "open session: 'invalid message type 1, expected T_REPLY'", false},
         {"reply of type oneway", Framing::NoSasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::WrongMessageType, "", 4); },
-         kGeneral + "open session: 'invalid message type 4, expected T_REPLY'", false},
+         kNoConnect + "open session: 'invalid message type 4, expected T_REPLY'", false},
         {"reply to another call", Framing::Sasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::WrongName, "CloseSession"); },
-         kGeneral + "open session: 'wrong method name CloseSession, expected OpenSession'", false},
+         kNoConnect + "open session: 'wrong method name CloseSession, expected OpenSession'", false},
         {"required field missing", Framing::Sasl,
          [&](FakeServer &s) { s.fail_next("OpenSession", Fault::Raw, missing_status); },
-         kGeneral + "open session: 'missing field'", false},
+         kNoConnect + "open session: 'missing field'", false},
         {"no result", Framing::NoSasl, [&](FakeServer &s) { s.fail_next("OpenSession", Fault::Raw, no_success); },
-         kGeneral + "open session: 'OpenSession failed: unknown result'", false},
+         kNoConnect + "open session: 'OpenSession failed: unknown result'", false},
         {"dropped", Framing::Sasl, [](FakeServer &s) { s.fail_next("OpenSession", Fault::Drop); },
-         kGeneral + "open session: '", true},
+         kNoConnect + "open session: '", true},
         {"dropped mid reply", Framing::Sasl, [](FakeServer &s) { s.fail_next("OpenSession", Fault::DropMidReply); },
-         kGeneral + "open session: '", true},
+         kNoConnect + "open session: '", true},
         {"dropped mid reply, no frames", Framing::NoSasl,
-         [](FakeServer &s) { s.fail_next("OpenSession", Fault::DropMidReply); }, kGeneral + "open session: '", true},
+         [](FakeServer &s) { s.fail_next("OpenSession", Fault::DropMidReply); }, kNoConnect + "open session: '", true},
         {"an HTTP answer", Framing::NoSasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::Garbage, "HTTP/1.1 400 Bad Request\r\n\r\n"); },
-         kGeneral + "open session: '", true},
+         kNoConnect + "open session: '", true},
         {"an absurd frame length", Framing::Sasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::Garbage, std::string("\x7f\xff\xff\xff", 4)); },
-         kGeneral + "open session: '", true},
+         kNoConnect + "open session: '", true},
         {"a negative frame length", Framing::Sasl,
          [](FakeServer &s) { s.fail_next("OpenSession", Fault::Garbage, std::string("\xff\xff\xff\xf0", 4)); },
-         kGeneral + "open session: '", true},
+         kNoConnect + "open session: '", true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -362,7 +368,7 @@ TEST(ProtocolConnect, OpenSessionFailures) {
         TestConnection tc;
         tc.target(srv);
         EXPECT_EQ(spk_connect(tc.conn), -1);
-        EXPECT_EQ(TestConnection::sqlstate(tc.conn), "HY000");
+        EXPECT_EQ(TestConnection::sqlstate(tc.conn), "08001");
         std::string got = TestConnection::message(tc.conn);
         if (c.prefix) {
             EXPECT_EQ(got.substr(0, c.message.size()), c.message) << got;
@@ -384,10 +390,10 @@ TEST(ProtocolConnect, OpenSessionErrorStatusWithoutHandleKeepsTheServerReason) {
     tc.target(srv);
     EXPECT_EQ(spk_connect(tc.conn), -1);
     ASSERT_EQ(TestConnection::count(tc.conn), 2);
-    EXPECT_EQ(TestConnection::message(tc.conn, 1), kGeneral + "failed to get session handle");
-    EXPECT_EQ(TestConnection::sqlstate(tc.conn, 2), "28000");
-    EXPECT_EQ(TestConnection::native(tc.conn, 2), 17);
-    EXPECT_EQ(TestConnection::message(tc.conn, 2), kPrefix + "Failed to open new session: access denied");
+    EXPECT_EQ(TestConnection::sqlstate(tc.conn, 1), "28000");
+    EXPECT_EQ(TestConnection::native(tc.conn, 1), 17);
+    EXPECT_EQ(TestConnection::message(tc.conn, 1), kPrefix + "Failed to open new session: access denied");
+    EXPECT_EQ(TestConnection::message(tc.conn, 2), kNoConnect + "failed to get session handle");
 }
 
 TEST(ProtocolConnect, OpenSessionStatusIsNotExaminedWhenAHandleCame) {
@@ -534,8 +540,8 @@ TEST(ProtocolGetInfo, Outcomes) {
         {"application exception", [](FakeServer &s) { s.fail_next("GetInfo", Fault::AppException, "nope"); }, -1,
          nullptr, "HY000", 0, kGeneral + "t_c_l_i_service_if_get_info fails: 'application error: nope'"},
         {"reply of another call", [](FakeServer &s) { s.fail_next("GetInfo", Fault::WrongName, "GetInfoX"); }, -1,
-         nullptr, "HY000", 0,
-         kGeneral + "t_c_l_i_service_if_get_info fails: 'wrong method name GetInfoX, expected GetInfo'"},
+         nullptr, "08S01", 0,
+         kLink + "t_c_l_i_service_if_get_info fails: 'wrong method name GetInfoX, expected GetInfo'"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -570,7 +576,8 @@ TEST(ProtocolGetInfo, AnItemTheServerCannotAnswerCostsTheConnection) {
     SpkString *out = nullptr;
     EXPECT_EQ(spk_get_string_info(tc.conn, 47, &out), -1);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(TestConnection::message(tc.conn), kGeneral + "t_c_l_i_service_if_get_info fails: 'No more data to read.'");
+    EXPECT_EQ(TestConnection::sqlstate(tc.conn), "08S01");
+    EXPECT_EQ(TestConnection::message(tc.conn), kLink + "t_c_l_i_service_if_get_info fails: 'No more data to read.'");
     EXPECT_TRUE(spk_tcli_broken(tc.conn));
 }
 
@@ -629,7 +636,7 @@ TEST(ProtocolBroken, DroppedPeerGivesAnErrorAndTheConnectionReportsItselfBroken)
     SpkString *out = nullptr;
     EXPECT_EQ(spk_get_string_info(tc.conn, 17, &out), -1);
     std::string first = TestConnection::message(tc.conn);
-    std::string expected = kGeneral + "t_c_l_i_service_if_get_info fails: '";
+    std::string expected = kLink + "t_c_l_i_service_if_get_info fails: '";
     EXPECT_EQ(first.substr(0, expected.size()), expected) << first;
     EXPECT_TRUE(spk_tcli_broken(tc.conn));
 
@@ -664,7 +671,7 @@ TEST(ProtocolBroken, WritingToAVanishedPeerDoesNotRaiseSigpipe) {
         std::string big(16 << 20, 'x');
         EXPECT_EQ(spk_tcli_execute_statement(stmt, "SELECT '" + big + "'", &op), -1);
         std::string m = TestConnection::message(stmt);
-        std::string expected = kGeneral + "t_c_l_i_service_if_execute_statement fails: '";
+        std::string expected = kLink + "t_c_l_i_service_if_execute_statement fails: '";
         EXPECT_EQ(m.substr(0, expected.size()), expected) << m;
         EXPECT_TRUE(spk_tcli_broken(tc.conn));
     }
@@ -697,7 +704,9 @@ TEST(ProtocolBroken, SilentServerDuringLogonTimesOutWithTheLoginTimeout) {
     EXPECT_EQ(spk_connect(tc.conn), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     std::string m = TestConnection::message(tc.conn);
-    EXPECT_EQ(m.substr(0, kGeneral.size() + 15), kGeneral + "open session: '") << m;
+    EXPECT_EQ(TestConnection::sqlstate(tc.conn), "HYT00");
+    const std::string timeout = kPrefix + "Timeout expired: open session: '";
+    EXPECT_EQ(m.substr(0, timeout.size()), timeout) << m;
     expect_torn_down(tc);
 }
 
@@ -738,6 +747,11 @@ TEST(ProtocolTrace, ThriftMessagesGoToTheTraceNotToStderr) {
     trace_to(tc.conn, trace);
     testing::internal::CaptureStderr();
     EXPECT_EQ(spk_connect(tc.conn), -1);
+    {
+        // What the runtime itself prints during a connection's exchange.
+        SpkTransportGuard guard(tc.conn);
+        apache::thrift::GlobalOutput("TSocket::open() connect() <Host: 127.0.0.1>");
+    }
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("TSocket"), std::string::npos) << err;
     std::string log = trace.read();

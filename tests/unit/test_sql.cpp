@@ -393,10 +393,12 @@ TEST(SqlReturnsRows, ClassifiesOnFirstKeyword) {
         {u"{call p(?)}", 1},
         {u"INSERT INTO t VALUES (1)", 0},
         {u"insert overwrite table t select 1", 0},
+        {u"FROM src INSERT OVERWRITE TABLE dst SELECT *", 0},
+        {u"FROM src SELECT *", 1},
         {u"UPDATE t SET a = 1", 0},
         {u"DELETE FROM t", 0},
         {u"MERGE INTO t USING u ON t.a = u.a WHEN MATCHED THEN DELETE", 0},
-        {u"SET spark.sql.x = 1", 0},
+        {u"SET spark.sql.x = 1", 1},   // answered with its key/value row
         {u"CREATE TABLE t (a INT)", 0},
         {u"DROP TABLE t", 0},
         {u"ALTER TABLE t ADD COLUMNS (b INT)", 0},
@@ -433,6 +435,48 @@ TEST(SqlReturnsRows, ClassifiesOnFirstKeyword) {
         spk_str_free(s);
     }
     EXPECT_EQ(spk_sql_returns_rows(nullptr), 0);
+}
+
+// Only what reads may be sent to describe it before it runs, and the
+// LIMIT 0 of that describe lands after the last token.
+TEST(SqlDescribable, QueriesByTheirTextAndWhereTheyEnd) {
+    struct Case {
+        const char16_t *in;
+        int query;
+        const char16_t *body;   // the text up to its last token
+    } cases[] = {
+        {u"SELECT 1", 1, u"SELECT 1"},
+        {u"SELECT 1 -- note", 1, u"SELECT 1"},
+        {u"SELECT 1;", 1, u"SELECT 1"},
+        {u"SELECT 1 ; -- a\n /* b */ ;\n", 1, u"SELECT 1"},
+        {u"SELECT ';' AS x -- 'quoted'", 1, u"SELECT ';' AS x"},
+        {u"SELECT `a;b` FROM t;", 1, u"SELECT `a;b` FROM t"},
+        {u"with x as (select 1) select * from x", 1, nullptr},
+        {u"WITH x AS (SELECT 1) INSERT INTO t SELECT * FROM x", 0, nullptr},
+        {u"FROM src SELECT *", 1, nullptr},
+        {u"FROM src INSERT OVERWRITE TABLE dst SELECT *", 0, nullptr},
+        {u"VALUES (1), (2)", 1, nullptr},
+        {u"TABLE t", 1, nullptr},
+        {u"SHOW TABLES", 1, nullptr},
+        {u"DESCRIBE t", 1, nullptr},
+        {u"EXPLAIN SELECT 1", 1, nullptr},
+        {u"SET spark.sql.ansi.enabled", 0, nullptr},
+        {u"INSERT INTO t VALUES (1)", 0, nullptr},
+        {u"CACHE TABLE t", 0, nullptr},
+        {u"CALL p(1)", 0, nullptr},
+        {u"(SELECT 1)", 1, nullptr},
+        {u"", 0, u""},
+    };
+    for (const Case &c : cases) {
+        SpkString *s = make(c.in);
+        EXPECT_EQ(spk_sql_is_query(s), c.query) << ascii(c.in);
+        if (c.body) {
+            SpkString *b = make(c.body);
+            EXPECT_EQ(spk_sql_statement_end(s), spk_str_length(b)) << ascii(c.in);
+            spk_str_free(b);
+        }
+        spk_str_free(s);
+    }
 }
 
 // ---------------------------------------------------------------------------
