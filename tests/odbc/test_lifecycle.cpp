@@ -150,7 +150,9 @@ TEST(Lifecycle, QueryTimeoutEndsTheStatementWithHYT00) {
         EXPECT_EQ(1, req.queryTimeout);
         // Whichever sees the deadline first ends it; a server that ignores
         // it is cancelled by the driver.
-        if (!server_enforces) EXPECT_EQ(1u, c.server->records("CancelOperation").size());
+        if (!server_enforces) {
+            EXPECT_EQ(1u, c.server->records("CancelOperation").size());
+        }
         EXPECT_EQ(0, c.server->open_operations());
         EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)0, 0));
         c.server->handlers().StatementResult = [](const std::string &) { return slow_result(0); };
