@@ -13,6 +13,8 @@ PACKAGES=(
     qt6-base-dev
     xvfb xauth dpkg-dev file
     python3-venv
+    r-base-core r-cran-rodbc
+    make python3
 )
 
 log() { printf 'install-deps: %s\n' "$*"; }
@@ -41,6 +43,14 @@ if command -v java >/dev/null 2>&1; then
     esac
 else
     PACKAGES+=(openjdk-17-jre-headless)
+fi
+
+# Node.js and npm (the npm odbc client builds its addon with make, g++ and
+# python3 against unixodbc-dev). A Node.js that bundles npm (the NodeSource
+# package) conflicts with Debian's npm, so the two are added only when either
+# command is missing.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+    PACKAGES+=(nodejs npm)
 fi
 
 missing=()

@@ -10,6 +10,7 @@ START=$(date +%s)
 
 "$ROOT/scripts/install-deps.sh"
 "$ROOT/scripts/venv.sh"
+"$ROOT/scripts/node-clients.sh"
 "$ROOT/scripts/build.sh" build-test -DTARN_SANITIZE=ON
 
 MODES=(sasl nosasl http tls httptls kerberos)

@@ -479,6 +479,13 @@ SQLRETURN fetch_row(SpkStatement *stmt, bool *row_error) {
     return rc;
 }
 
+// The application's rows-fetched count (SQL_ATTR_ROWS_FETCHED_PTR), written
+// without assuming the SQLULEN alignment: some clients (RODBC) point it at a
+// 32-bit field of a struct, 4 bytes into an 8-byte slot.
+void put_rows_fetched(void *to, SQLULEN n) {
+    if (to) std::memcpy(to, &n, sizeof n);
+}
+
 }  // namespace
 
 SQLRETURN spk_fetch_row(SpkStatement *stmt) {
@@ -498,8 +505,9 @@ SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
     SpkDescriptor *ird = stmt->ird;
     uint64_t n = ard->array_size;
     SQLUSMALLINT *status = (SQLUSMALLINT *)ird->array_status_ptr;
-    SQLULEN *processed = (SQLULEN *)ird->rows_processed_ptr;
-    if (processed) *processed = 0;
+    void *processed = ird->rows_processed_ptr;
+    SQLULEN processed_rows = 0;
+    put_rows_fetched(processed, 0);
     stmt->row_offset = 0;
     if (n == 0) {
         SPK_LOG(stmt, LOG_ERROR, "spk_fetch: row array size 0");
@@ -526,20 +534,20 @@ SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
             // The row is fetched but not delivered; the rowset goes on.
             warned = true;
             if (status) status[stmt->row_offset] = SQL_ROW_ERROR;
-            if (processed) (*processed)++;
+            put_rows_fetched(processed, ++processed_rows);
             stmt->row_offset++;
             continue;
         }
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
         if (rc == SQL_SUCCESS_WITH_INFO) warned = true;
         if (status) status[stmt->row_offset] = rc == SQL_SUCCESS ? SQL_ROW_SUCCESS : SQL_ROW_SUCCESS_WITH_INFO;
-        if (processed) (*processed)++;
+        put_rows_fetched(processed, ++processed_rows);
         stmt->row_offset++;
     }
     int64_t fetched = stmt->row_offset;
     if (single_row_failed) {
         if (status) status[0] = SQL_ROW_ERROR;
-        if (processed) *processed = 1;
+        put_rows_fetched(processed, 1);
         fetched = 1;
     }
     if (status)

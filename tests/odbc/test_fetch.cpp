@@ -183,6 +183,27 @@ TEST_F(Fetch, RowsetOfTenOverTwentyFiveRows) {
     EXPECT_EQ(tarn_fake::fetch_requests(srv), (std::vector<int64_t>{10, 10, 10, 10}));
 }
 
+TEST_F(Fetch, RowsFetchedCountAtAFourByteAlignedAddress) {
+    // RODBC points SQL_ATTR_ROWS_FETCHED_PTR 4 bytes into an 8-byte slot of
+    // its own struct; the count lands there in full and nothing else moves.
+    serve("SELECT n FROM t5", tarn_fake::int_sequence(1, 5));
+    exec_ok("SELECT n FROM t5");
+    set_attr(SQL_ATTR_ROW_ARRAY_SIZE, 3);
+    alignas(8) unsigned char slot[16];
+    memset(slot, kGuard, sizeof slot);
+    set_ptr(SQL_ATTR_ROWS_FETCHED_PTR, slot + 4);
+    SQLINTEGER values[3];
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, values, 0, nullptr), SQL_SUCCESS);
+    for (SQLULEN want : {3u, 2u}) {
+        ASSERT_EQ(SQLFetchScroll(stmt, SQL_FETCH_NEXT, 0), SQL_SUCCESS) << diags();
+        SQLULEN fetched = 0;
+        memcpy(&fetched, slot + 4, sizeof fetched);
+        EXPECT_EQ(fetched, want);
+        for (size_t i : {0u, 1u, 2u, 3u, 12u, 13u, 14u, 15u}) EXPECT_EQ(slot[i], kGuard) << "byte " << i;
+    }
+    EXPECT_EQ(values[1], 5);
+}
+
 TEST_F(Fetch, RowWiseBindingWithOffset) {
     FakeResult r;
     r.schema = tarn_fake::schema({tarn_fake::column_desc("id", tcli::TTypeId::INT_TYPE, 1),
