@@ -398,6 +398,10 @@ int spk_tcli_open_session(SpkConnection *conn) {
     std::map<std::string, std::string> configuration;
     configuration["UseNativeQuery"] = "0";
     configuration["UseProxy"] = "0";
+    // The server holds a status poll of a running statement until it ends or
+    // this passes (5 s by default); a short hold lets a cancel or a query
+    // timeout go out promptly.
+    configuration["hive.server2.long.polling.timeout"] = "200ms";
     // The session opens in the database the settings name.
     if (conn->database && spk_str_length(conn->database) > 0) {
         size_t n = 0;
