@@ -57,10 +57,10 @@ fi
 # The tests that run statements of one connection on several threads, once
 # more under ThreadSanitizer (the driver is rebuilt with it too).
 if echo odbc | grep -Eq "$LABELS"; then
-    TSAN_TARGETS="odbc_test_exec odbc_test_fetch unit_test_log unit_test_protocol_connect"
+    TSAN_TARGETS="odbc_test_exec odbc_test_fetch odbc_test_lifecycle unit_test_log unit_test_protocol_connect"
     TARN_BUILD_TARGETS="$TSAN_TARGETS" "$ROOT/scripts/build.sh" build-tsan -DTARN_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
     cd "$ROOT/build-tsan"
     TSAN_OPTIONS="halt_on_error=1" ctest --output-on-failure -j 2 --timeout 600 \
-        -R '^(Execute|Cancel|Connection|Describe|Fetch|LogRing|LogTest|Protocol)'
+        -R '^(Execute|Cancel|Connection|Describe|Fetch|Lifecycle|LogRing|LogTest|Protocol)'
 fi
 echo "test run took $(( $(date +%s) - START )) s"

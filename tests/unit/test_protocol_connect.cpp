@@ -47,15 +47,15 @@ std::string open_session_message() {
         0x00, 0x00, 0x00, 0x00,                                                       // seqid 0
         0x0C, 0x00, 0x01,                                                             // req: struct, id 1
         0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x09,                                     // client_protocol = 9
-        0x0D, 0x00, 0x04, 0x0B, 0x0B, 0x00, 0x00, 0x00, 0x02,                         // configuration, 2 entries
+        0x0D, 0x00, 0x04, 0x0B, 0x0B, 0x00, 0x00, 0x00, 0x03,                         // configuration, 3 entries
         0x00, 0x00, 0x00, 0x0E, 'U', 's', 'e', 'N', 'a', 't', 'i', 'v', 'e', 'Q', 'u', 'e', 'r', 'y',
         0x00, 0x00, 0x00, 0x01, '0',
         0x00, 0x00, 0x00, 0x08, 'U', 's', 'e', 'P', 'r', 'o', 'x', 'y',
         0x00, 0x00, 0x00, 0x01, '0',
-        0x00,   // end of TOpenSessionReq
-        0x00,   // end of the arguments
     };
-    return std::string((const char *)m, sizeof m);
+    // The hold of a status poll, so that a cancel goes out promptly.
+    static const char poll[] = "\x00\x00\x00\x21hive.server2.long.polling.timeout\x00\x00\x00\x05" "200ms";
+    return std::string((const char *)m, sizeof m) + std::string(poll, sizeof poll - 1) + std::string("\0\0", 2);
 }
 
 std::string start_frame() { return bytes("\x01\x00\x00\x00\x05PLAIN", 10); }
