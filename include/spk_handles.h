@@ -110,6 +110,8 @@ struct SpkConnection : SpkHandle {
     int32_t socket_timeout;        // SocketTimeout: seconds for one request and its reply (0 none)
     int32_t max_message_size;      // MaxMessageSize: MiB one server reply may take
     int32_t async_exec;            // AsyncExec: statements run asynchronously (1) or in one call (0)
+    int32_t rows_per_fetch;        // RowsPerFetch: rows asked for in one FetchResults
+    int32_t prefetch;              // Prefetch: the next batch is asked for ahead of need
     char log_file[256];
 
     // Server session

@@ -33,6 +33,8 @@ enum SpkSettingId {
     SPK_SET_SOCKET_TIMEOUT,  // seconds for one request and its reply (0: none)
     SPK_SET_MAX_MESSAGE_SIZE,// MiB one server reply may take
     SPK_SET_ASYNC_EXEC,      // statements run asynchronously and can be cancelled (1), or in one call (0)
+    SPK_SET_ROWS_PER_FETCH,  // rows asked for in one FetchResults
+    SPK_SET_PREFETCH,        // the next batch is asked for while the current one is read (1), or not (0)
     SPK_SET_COUNT
 };
 

@@ -32,6 +32,8 @@ const SpkKeyword spk_keywords[SPK_SET_COUNT] = {
     {SPK_SET_SOCKET_TIMEOUT,             "SocketTimeout",          SPK_RULE_DECIMAL,     "SocketTimeout",          nullptr,     SPK_RULE_DECIMAL,       SPK_OCCUR_LAST,            "SocketTimeout",          0},
     {SPK_SET_MAX_MESSAGE_SIZE,           "MaxMessageSize",         SPK_RULE_DECIMAL,     "MaxMessageSize",         nullptr,     SPK_RULE_DECIMAL,       SPK_OCCUR_LAST,            "MaxMessageSize",         0},
     {SPK_SET_ASYNC_EXEC,                 "AsyncExec",              SPK_RULE_SWITCH,      "AsyncExec",              nullptr,     SPK_RULE_SWITCH,        SPK_OCCUR_LAST,            "AsyncExec",              0},
+    {SPK_SET_ROWS_PER_FETCH,             "RowsPerFetch",           SPK_RULE_DECIMAL,     "RowsPerFetch",           nullptr,     SPK_RULE_DECIMAL,       SPK_OCCUR_LAST,            "RowsPerFetch",           0},
+    {SPK_SET_PREFETCH,                   "Prefetch",               SPK_RULE_SWITCH,      "Prefetch",               nullptr,     SPK_RULE_SWITCH,        SPK_OCCUR_LAST,            "Prefetch",               0},
 };
 // clang-format on
 

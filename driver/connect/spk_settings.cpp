@@ -27,6 +27,7 @@ constexpr int32_t SPK_DEFAULT_LOGIN_TIMEOUT = 60;
 constexpr int32_t SPK_DEFAULT_SOCKET_TIMEOUT = 300;
 constexpr int32_t SPK_DEFAULT_MAX_MESSAGE_MB = 256;
 constexpr int32_t SPK_MAX_MESSAGE_MB = 2047;   // what a Thrift length can say
+constexpr int32_t SPK_DEFAULT_ROWS_PER_FETCH = 10000;
 // The largest default string length (16 MiB).
 constexpr int32_t SPK_COL_LENGTH_MAX = 1 << 24;
 
@@ -61,6 +62,8 @@ int32_t *spk_number_field(SpkConnection *c, int id) {
     case SPK_SET_SOCKET_TIMEOUT: return &c->socket_timeout;
     case SPK_SET_MAX_MESSAGE_SIZE: return &c->max_message_size;
     case SPK_SET_ASYNC_EXEC: return &c->async_exec;
+    case SPK_SET_ROWS_PER_FETCH: return &c->rows_per_fetch;
+    case SPK_SET_PREFETCH: return &c->prefetch;
     default: return nullptr;
     }
 }
@@ -72,7 +75,7 @@ const int spk_text_ids[] = {SPK_SET_DSN,           SPK_SET_UID,           SPK_SE
 const int spk_number_ids[] = {SPK_SET_PORT,           SPK_SET_COL_LENGTH, SPK_SET_ENCRYPT,
                               SPK_SET_TRUST_SERVER_CERTIFICATE, SPK_SET_AUTHENTICATION, SPK_SET_GSS_FLAG,
                               SPK_SET_LOGIN_TIMEOUT, SPK_SET_SOCKET_TIMEOUT, SPK_SET_MAX_MESSAGE_SIZE,
-                              SPK_SET_ASYNC_EXEC};
+                              SPK_SET_ASYNC_EXEC, SPK_SET_ROWS_PER_FETCH, SPK_SET_PREFETCH};
 
 void spk_settings_set_numbers(SpkConnection *c, int32_t value) {
     for (int id : spk_number_ids) *spk_number_field(c, id) = value;
@@ -95,6 +98,8 @@ void spk_settings_defaults(SpkConnection *c) {
     if (c->max_message_size <= 0) c->max_message_size = SPK_DEFAULT_MAX_MESSAGE_MB;
     if (c->max_message_size > SPK_MAX_MESSAGE_MB) c->max_message_size = SPK_MAX_MESSAGE_MB;
     if (c->async_exec < 0) c->async_exec = 1;
+    if (c->rows_per_fetch <= 0) c->rows_per_fetch = SPK_DEFAULT_ROWS_PER_FETCH;
+    if (c->prefetch < 0) c->prefetch = 1;
 }
 
 int spk_oom(SpkConnection *c) {
@@ -323,6 +328,9 @@ SpkString *spk_output_string(SpkConnection *c, bool masked) {
     if (c->max_message_size > 0 && c->max_message_size != SPK_DEFAULT_MAX_MESSAGE_MB)
         spk_append_number(&out, "MaxMessageSize", c->max_message_size);
     if (c->async_exec == 0) spk_append_ascii(&out, "AsyncExec=0;");
+    if (c->rows_per_fetch > 0 && c->rows_per_fetch != SPK_DEFAULT_ROWS_PER_FETCH)
+        spk_append_number(&out, "RowsPerFetch", c->rows_per_fetch);
+    if (c->prefetch == 0) spk_append_ascii(&out, "Prefetch=0;");
     return spk_units_to_string(out);
 }
 
@@ -542,7 +550,7 @@ const int spk_connect_order[] = {
     SPK_SET_TRUST_SERVER_CERTIFICATE,        SPK_SET_CERTIFICATE_FILE, SPK_SET_AUTHENTICATION,
     SPK_SET_ACCESS_TOKEN, SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,    SPK_SET_GSS_FLAG,
     SPK_SET_HTTP_URI, SPK_SET_DATABASE, SPK_SET_LOGIN_TIMEOUT, SPK_SET_SOCKET_TIMEOUT,
-    SPK_SET_MAX_MESSAGE_SIZE, SPK_SET_ASYNC_EXEC,
+    SPK_SET_MAX_MESSAGE_SIZE, SPK_SET_ASYNC_EXEC, SPK_SET_ROWS_PER_FETCH, SPK_SET_PREFETCH,
 };
 const int spk_driver_connect_order[] = {
     SPK_SET_UID,     SPK_SET_PWD,            SPK_SET_SERVER,         SPK_SET_COL_LENGTH,
@@ -550,7 +558,7 @@ const int spk_driver_connect_order[] = {
     SPK_SET_TRUST_SERVER_CERTIFICATE,        SPK_SET_CERTIFICATE_FILE, SPK_SET_AUTHENTICATION,
     SPK_SET_ACCESS_TOKEN, SPK_SET_KRB_PRINCIPLE, SPK_SET_GSS_LIB,    SPK_SET_GSS_FLAG,
     SPK_SET_HTTP_URI, SPK_SET_DATABASE, SPK_SET_LOGIN_TIMEOUT, SPK_SET_SOCKET_TIMEOUT,
-    SPK_SET_MAX_MESSAGE_SIZE, SPK_SET_ASYNC_EXEC,
+    SPK_SET_MAX_MESSAGE_SIZE, SPK_SET_ASYNC_EXEC, SPK_SET_ROWS_PER_FETCH, SPK_SET_PREFETCH,
 };
 
 SpkString *spk_bounded_utf8(const char *text, size_t size) {

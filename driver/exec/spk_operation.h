@@ -38,6 +38,9 @@ struct SpkOperation {
     std::condition_variable wake;
     // The row count GetOperationStatus reported for the finished statement.
     int64_t modified_rows = -1;
+    // The next batch was asked for ahead (spk_tcli_fetch_results_send with
+    // this record as owner) and its reply is not yet taken.
+    bool prefetching = false;
 };
 
 // The statement's operation record, made on first use; null (HY001 posted)

@@ -125,6 +125,11 @@ int spk_close_stmt(SpkStatement *stmt, int unprepare) {
     SPK_LOG(stmt, LOG_DETAIL, "spk_close_stmt, closing statement=%p, unprepare=%d, op_handle=%x, collect_result=%d",
             stmt, unprepare, (int)(op && op->has_op), 0);
     int rc = 0;
+    if (op && op->prefetching) {
+        // The batch asked for ahead goes with the cursor.
+        spk_tcli_fetch_forget(stmt, op);
+        op->prefetching = false;
+    }
     spk_operation_release_rows(op);
     stmt->row_number = 0;
     if (op && op->has_op) rc = spk_close_operation(stmt);
@@ -339,6 +344,10 @@ int wait_for_operation(SpkStatement *stmt, SpkOperation *op, int64_t query_deadl
 int run_text(SpkStatement *stmt, const std::string &text) {
     SpkConnection *conn = conn_of(stmt);
     SpkOperation *op = stmt->operation;
+    if (op->prefetching) {
+        spk_tcli_fetch_forget(stmt, op);
+        op->prefetching = false;
+    }
     spk_operation_release_rows(op);
     op->modified_rows = -1;
     stmt->row_number = 0;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "spk_log.h"
@@ -210,6 +211,9 @@ const CallText kGetResultSetMetadata = {"GetResultSetMetadata",
                                         "t_c_l_i_service_if_get_result_set_metadata faile: '%s'"};
 const CallText kFetchResults = {"FetchResults", "t_c_l_i_service_if_fetch_results fails: '%s'",
                                 "t_c_l_i_service_if_fetch_results fails: '%s'"};
+// A request sent ahead: its failure is only traced (the call that needs the
+// rows reports the broken connection).
+const CallText kFetchResultsAhead = {"FetchResults", "t_c_l_i_service_if_fetch_results fails: '%s'", nullptr};
 const CallText kGetOperationStatus = {"GetOperationStatus", "t_c_l_i_service_if_get_operation_status fails: '%s'",
                                       "t_c_l_i_service_if_get_operation_status fails: '%s'"};
 const CallText kCancelOperation = {"CancelOperation", "t_c_l_i_service_if_cancel_operation fails: '%s'",
@@ -255,25 +259,47 @@ int fail_unusable(void *h, SpkConnection *conn, const CallText &call) {
     return -1;
 }
 
-// Sends `req` as the operation's call message and reads the reply into
-// `resp`.  0, or -1 with the failure traced and (unless the call posts
-// nothing) posted on `h`; the connection is then marked broken.
-template <class PArgs, class PResult, class Req, class Resp>
-int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req, Resp *resp) {
-    SpkTransportStack *st = conn ? conn->transport_stack : nullptr;
-    if (!st || !st->protocol || st->broken) return fail_unusable(h, conn, call);
-
+// What went wrong in an exchange.
+struct Failure {
     std::string error;
-    bool out_of_memory = false;
     // A failure of the link or of the stream: the connection is gone.
     const char *sqlstate = "08S01";
     bool stream_in_step = false;
-    // Each exchange has its own deadline once the logon is over (the logon
-    // has one for all of it).
+    bool out_of_memory = false;
+};
+
+// Each exchange has its own deadline once the logon is over (the logon has
+// one for all of it).
+void start_deadline(SpkTransportStack *st) {
     if (!st->logging_in)
         st->deadline_ms = st->request_timeout_ms > 0 ? spk_monotonic_ms() + st->request_timeout_ms : 0;
     if (st->net_socket) st->net_socket->set_timeout_sqlstate(st->logging_in ? "HYT00" : "HYT01");
+}
+
+// Runs one step of an exchange, turning what it throws into *f.
+template <class Step> bool guarded(Failure *f, Step &&step) {
     try {
+        return step();
+    } catch (const TProtocolException &e) {
+        f->error = protocol_error_text(e);
+    } catch (const SpkTransportError &e) {
+        // The transport knows what went wrong (a refused login, a timeout, ...).
+        f->error = e.what();
+        f->sqlstate = e.sqlstate();
+    } catch (const std::bad_alloc &) {
+        f->out_of_memory = true;
+        f->error = "out of memory";
+    } catch (const std::exception &e) {
+        f->error = e.what();
+    } catch (...) {
+        f->error = "unknown failure";
+    }
+    return false;
+}
+
+// Writes `req` as the operation's call message and flushes it.
+template <class PArgs, class Req> bool write_call(SpkTransportStack *st, const CallText &call, const Req &req, Failure *f) {
+    return guarded(f, [&] {
         TProtocol *p = st->protocol.get();
         p->writeMessageBegin(call.name, apache::thrift::protocol::T_CALL, 0);
         PArgs args;
@@ -282,7 +308,14 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
         p->writeMessageEnd();
         p->getTransport()->writeEnd();
         p->getTransport()->flush();
+        return true;
+    });
+}
 
+// Reads the reply of the call into `resp`.
+template <class PResult, class Resp> bool read_reply(SpkTransportStack *st, const CallText &call, Resp *resp, Failure *f) {
+    return guarded(f, [&] {
+        TProtocol *p = st->protocol.get();
         std::string name;
         TMessageType type;
         int32_t seqid = 0;
@@ -293,47 +326,76 @@ int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req,
             p->readMessageEnd();
             p->getTransport()->readEnd();
             // A whole message came back: the stream is still in step.
-            error = std::string("application error: ") + x.what();
-            sqlstate = "HY000";
-            stream_in_step = true;
-        } else if (type != apache::thrift::protocol::T_REPLY) {
+            f->error = std::string("application error: ") + x.what();
+            f->sqlstate = "HY000";
+            f->stream_in_step = true;
+            return false;
+        }
+        if (type != apache::thrift::protocol::T_REPLY) {
             char text[64];
             snprintf(text, sizeof text, "invalid message type %d, expected T_REPLY", (int)type);
-            error = text;
-        } else if (name != call.name) {
-            error = "wrong method name " + name + ", expected " + call.name;
-        } else {
-            PResult result;
-            result.success = resp;
-            result.read(p);
-            p->readMessageEnd();
-            p->getTransport()->readEnd();
-            if (result.__isset.success) return 0;
-            error = std::string(call.name) + " failed: unknown result";
+            f->error = text;
+            return false;
         }
-    } catch (const TProtocolException &e) {
-        error = protocol_error_text(e);
-    } catch (const SpkTransportError &e) {
-        // The transport knows what went wrong (a refused login, a timeout, ...).
-        error = e.what();
-        sqlstate = e.sqlstate();
-    } catch (const std::bad_alloc &) {
-        out_of_memory = true;
-        error = "out of memory";
-    } catch (const std::exception &e) {
-        error = e.what();
-    } catch (...) {
-        error = "unknown failure";
-    }
+        if (name != call.name) {
+            f->error = "wrong method name " + name + ", expected " + call.name;
+            return false;
+        }
+        PResult result;
+        result.success = resp;
+        result.read(p);
+        p->readMessageEnd();
+        p->getTransport()->readEnd();
+        if (result.__isset.success) return true;
+        f->error = std::string(call.name) + " failed: unknown result";
+        return false;
+    });
+}
 
+// Traces and (unless the call posts nothing) posts a failed exchange on `h`;
+// a stream out of step marks the connection broken.  Always -1.
+int fail_exchange(void *h, SpkConnection *conn, const CallText &call, Failure &f) {
+    SpkTransportStack *st = conn->transport_stack;
     // During the logon a failure means the connection could not be made.
-    if (st->logging_in && (strcmp(sqlstate, "08S01") == 0 || strcmp(sqlstate, "HY000") == 0)) sqlstate = "08001";
-    SPK_LOG(h, LOG_ERROR, call.log_format, error.c_str());
-    if (call.post_format) {
-        spk_post_error(h, out_of_memory ? "HY001" : sqlstate, 0, call.post_format, error.c_str());
-    }
-    if (!stream_in_step) mark_broken(conn, error);
+    if (st && st->logging_in && (strcmp(f.sqlstate, "08S01") == 0 || strcmp(f.sqlstate, "HY000") == 0))
+        f.sqlstate = "08001";
+    SPK_LOG(h, LOG_ERROR, call.log_format, f.error.c_str());
+    if (call.post_format) spk_post_error(h, f.out_of_memory ? "HY001" : f.sqlstate, 0, call.post_format, f.error.c_str());
+    if (!f.stream_in_step) mark_broken(conn, f.error);
     return -1;
+}
+
+// A FetchResults sent ahead of need may still have its reply on the wire:
+// it is read first, and kept for its owner, so that no other message is
+// mixed up with it.  0, or -1 with the failure posted on `h`.
+int drain_prefetch(void *h, SpkConnection *conn, const CallText &call = kFetchResults) {
+    SpkTransportStack *st = conn->transport_stack;
+    if (!st->prefetch_owner) return 0;
+    const void *owner = st->prefetch_owner;
+    st->prefetch_owner = nullptr;
+    auto resp = std::make_unique<tcli::TFetchResultsResp>();
+    Failure f;
+    start_deadline(st);
+    if (!read_reply<tcli::TCLIService_FetchResults_presult>(st, call, resp.get(), &f))
+        return fail_exchange(h, conn, call, f);
+    st->parked = std::move(resp);
+    st->parked_owner = owner;
+    return 0;
+}
+
+// Sends `req` as the operation's call message and reads the reply into
+// `resp`.  0, or -1 with the failure traced and (unless the call posts
+// nothing) posted on `h`; the connection is then marked broken unless a
+// whole reply came back.
+template <class PArgs, class PResult, class Req, class Resp>
+int exchange(void *h, SpkConnection *conn, const CallText &call, const Req &req, Resp *resp) {
+    SpkTransportStack *st = conn ? conn->transport_stack : nullptr;
+    if (!st || !st->protocol || st->broken) return fail_unusable(h, conn, call);
+    if (drain_prefetch(h, conn) != 0) return -1;
+    Failure f;
+    start_deadline(st);
+    if (write_call<PArgs>(st, call, req, &f) && read_reply<PResult>(st, call, resp, &f)) return 0;
+    return fail_exchange(h, conn, call, f);
 }
 
 // Traces a reply's status; 0 when it is SUCCESS, else posts it and -1.
@@ -572,6 +634,69 @@ int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t ma
         return -1;
     }
     return 0;
+}
+
+int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperationHandle &op, int64_t max_rows) {
+    SpkConnection *conn = spk_conn_of(h);
+    if (!conn) return -1;
+    SpkTransportGuard guard(conn);
+    SpkTransportStack *st = conn->transport_stack;
+    if (!st || !st->protocol || st->broken) return fail_unusable(h, conn, kFetchResultsAhead);
+    if (drain_prefetch(h, conn, kFetchResultsAhead) != 0) return -1;
+    tcli::TFetchResultsReq req;
+    req.operationHandle = op;
+    req.orientation = tcli::TFetchOrientation::FETCH_NEXT;
+    req.maxRows = max_rows;
+    Failure f;
+    start_deadline(st);
+    if (!write_call<tcli::TCLIService_FetchResults_pargs>(st, kFetchResultsAhead, req, &f))
+        return fail_exchange(h, conn, kFetchResultsAhead, f);
+    st->prefetch_owner = owner;
+    return 0;
+}
+
+int spk_tcli_fetch_results_recv(void *h, const void *owner, tcli::TFetchResultsResp *resp) {
+    SpkConnection *conn = spk_conn_of(h);
+    if (!conn || !resp) return -1;
+    SpkTransportGuard guard(conn);
+    SpkTransportStack *st = conn->transport_stack;
+    if (!st || !st->protocol) return fail_unusable(h, conn, kFetchResults);
+    if (st->parked && st->parked_owner == owner) {
+        using std::swap;
+        swap(*resp, *st->parked);
+        st->parked.reset();
+        st->parked_owner = nullptr;
+    } else if (st->prefetch_owner == owner && !st->broken) {
+        st->prefetch_owner = nullptr;
+        Failure f;
+        start_deadline(st);
+        if (!read_reply<tcli::TCLIService_FetchResults_presult>(st, kFetchResults, resp, &f))
+            return fail_exchange(h, conn, kFetchResults, f);
+    } else {
+        return fail_unusable(h, conn, kFetchResults);
+    }
+    trace_status(h, resp->status);
+    if (resp->status.statusCode == tcli::TStatusCode::ERROR_STATUS ||
+        resp->status.statusCode == tcli::TStatusCode::INVALID_HANDLE_STATUS) {
+        spk_post_tstatus(h, resp->status);
+        return -1;
+    }
+    return 0;
+}
+
+void spk_tcli_fetch_forget(void *h, const void *owner) {
+    SpkConnection *conn = spk_conn_of(h);
+    if (!conn) return;
+    SpkTransportGuard guard(conn);
+    SpkTransportStack *st = conn->transport_stack;
+    if (!st) return;
+    // A reply still on the wire is read off it (and so parked), then dropped.
+    if (st->prefetch_owner == owner && !st->broken) drain_prefetch(h, conn);
+    if (st->prefetch_owner == owner) st->prefetch_owner = nullptr;
+    if (st->parked_owner == owner) {
+        st->parked.reset();
+        st->parked_owner = nullptr;
+    }
 }
 
 int spk_tcli_get_operation_status(void *h, const tcli::TOperationHandle &op,

@@ -99,6 +99,18 @@ int spk_tcli_get_result_set_metadata(void *h, const tcli::TOperationHandle &op,
 // fails, so a failing fetch is never mistaken for the end of the data.
 int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows,
                            tcli::TFetchResultsResp *resp);
+// FetchResults in two halves, so that the server produces the next batch
+// while the driver converts the current one.  The request goes out now; its
+// reply is read by spk_tcli_fetch_results_recv with the same `owner` (the
+// operation record).  Any other exchange on the connection first reads a
+// reply still on the wire and keeps it for its owner, so messages never mix.
+// spk_tcli_fetch_forget drops what is in flight or kept for `owner` (a cursor
+// closed in the middle of its result).  A send that fails only traces: the
+// connection is then broken, and the next call says so.
+int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperationHandle &op, int64_t max_rows);
+int spk_tcli_fetch_results_recv(void *h, const void *owner, tcli::TFetchResultsResp *resp);
+void spk_tcli_fetch_forget(void *h, const void *owner);
+
 // GetOperationStatus: a non-success status is posted and fails.
 // CancelOperation: a non-success status (the operation ended meanwhile) is
 // only traced, and fails.

@@ -115,6 +115,13 @@ struct SpkTransportStack {
     int64_t deadline_ms = 0;
     bool logging_in = false;
     int request_timeout_ms = 0;
+
+    // A FetchResults sent ahead of need whose reply is still on the wire, by
+    // the operation it is for; and a reply read off the wire before another
+    // exchange, kept until its owner asks for it.
+    const void *prefetch_owner = nullptr;
+    std::unique_ptr<tcli::TFetchResultsResp> parked;
+    const void *parked_owner = nullptr;
 };
 
 // Drops every Thrift object of the connection (closing the socket) and frees

@@ -1,6 +1,7 @@
 // The fetch engine, bound columns and SQLGetData.
 #include "spk_fetch.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -17,8 +18,11 @@
 
 namespace {
 
-// Rows asked for at a time when the application's rowset is a single row.
-constexpr int64_t kDefaultBatch = 100;
+// Rows asked for at a time unless RowsPerFetch says otherwise, and the
+// memory one batch may take by the result's own column sizes: a result of
+// wide rows asks for fewer.
+constexpr int64_t kDefaultBatch = 10000;
+constexpr int64_t kBatchBudget = 64 << 20;
 
 // The member of a TColumn union that carries its values, tried in a fixed
 // order; SPK_MEMBER_NONE when none is set.
@@ -144,8 +148,47 @@ int64_t batch_rows(SpkStatement *stmt, const tcli::TRowSet &rows) {
     return (int64_t)n;
 }
 
-// Asks the server for the next batch.  SQL_SUCCESS with the batch's first
-// row current, SQL_NO_DATA at the end of the data, SQL_ERROR.
+// Rows to ask the server for in one FetchResults, when `delivered_ahead`
+// rows are already on their way: the rowset's size when it is larger than
+// RowsPerFetch (fewer for wide rows), within MAX_ROWS.  0 when the row
+// limit leaves nothing to ask for.
+int64_t batch_want(SpkStatement *stmt, SpkOperation *op, int64_t delivered_ahead) {
+    SpkConnection *conn = conn_of(stmt);
+    int64_t rows = conn->rows_per_fetch > 0 ? conn->rows_per_fetch : kDefaultBatch;
+    int64_t row_bytes = 0;
+    SpkDescriptor *ird = stmt->ird;
+    for (int i = 1; i <= ird->count; i++) {
+        int64_t n = spk_desc_record(ird, i)->octet_length;
+        row_bytes += 16 + (n > 0 && n < 4096 ? n : 4096);
+    }
+    if (row_bytes > 0 && rows > kBatchBudget / row_bytes) rows = std::max<int64_t>(kBatchBudget / row_bytes, 100);
+    int64_t want = std::max<int64_t>(rows, (int64_t)std::min<uint64_t>(stmt->ard->array_size, INT32_MAX));
+    uint64_t limit = stmt->attrs.max_rows;
+    if (limit > 0) {
+        uint64_t used = (uint64_t)op->rows_delivered + (uint64_t)delivered_ahead;
+        if (used >= limit) return 0;
+        if ((uint64_t)want > limit - used) want = (int64_t)(limit - used);
+    }
+    return std::min<int64_t>(want, SPK_MAX_BATCH_ROWS);
+}
+
+// Asks for the batch after the one just installed, so that the server
+// produces it while this one is read.  Catalog results (which pass over
+// rows) and results at their row limit ask for nothing ahead.  A request
+// that cannot be sent leaves the connection broken, which the next fetch
+// reports.
+void prefetch_next(SpkStatement *stmt, SpkOperation *op) {
+    if (!conn_of(stmt)->prefetch || op->shape || op->local || op->end_of_data) return;
+    int64_t want = batch_want(stmt, op, op->active_rows);
+    if (want <= 0) return;
+    SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking ahead for %l rows", (long long)want);
+    // The rows in hand are good whatever happens to the request.
+    if (spk_tcli_fetch_results_send(stmt, op, op->handle, want) == 0) op->prefetching = true;
+}
+
+// Asks the server for the next batch (or takes the one asked for ahead).
+// SQL_SUCCESS with the batch's first row current, SQL_NO_DATA at the end of
+// the data, SQL_ERROR.
 SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     tcli::TFetchResultsResp resp;
     if (!op->has_op) {
@@ -153,10 +196,17 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
         return post_no_cursor(stmt, "NULL op handle in fectch");
     }
     if (want > SPK_MAX_BATCH_ROWS) want = SPK_MAX_BATCH_ROWS;
-    SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking for %l rows", (long long)want);
     // SQLCancel from another thread stops the fetch once the reply is in.
     spk_stmt_fetch_begin(stmt);
-    int fetched = spk_tcli_fetch_results(stmt, op->handle, want, &resp);
+    int fetched;
+    if (op->prefetching) {
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: taking the batch asked for ahead");
+        op->prefetching = false;
+        fetched = spk_tcli_fetch_results_recv(stmt, op, &resp);
+    } else {
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking for %l rows", (long long)want);
+        fetched = spk_tcli_fetch_results(stmt, op->handle, want, &resp);
+    }
     if (spk_stmt_fetch_end(stmt) != 0 || fetched != 0) return SQL_ERROR;
     // The previous batch was used up; it goes whatever the answer was.
     op->row_set = tcli::TRowSet();
@@ -196,6 +246,7 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     op->has_row_set = true;
     op->active_rows = (int32_t)n;
     op->current_row = 0;
+    prefetch_next(stmt, op);
     return SQL_SUCCESS;
 }
 
@@ -452,14 +503,7 @@ SQLRETURN fetch_row(SpkStatement *stmt, bool *row_error) {
             SPK_LOG(stmt, LOG_DETAIL, "fetch_row: end of data");
             return SQL_NO_DATA;
         } else {
-            SpkDescriptor *ard = stmt->ard;
-            int64_t want = ard->array_size > 1 ? (int64_t)(ard->array_size > (uint64_t)INT32_MAX
-                                                                ? INT32_MAX
-                                                                : ard->array_size)
-                                               : kDefaultBatch;
-            if (limit > 0 && (uint64_t)want > limit - (uint64_t)op->rows_delivered)
-                want = (int64_t)(limit - (uint64_t)op->rows_delivered);
-            SQLRETURN rc = fetch_batch(stmt, op, want);
+            SQLRETURN rc = fetch_batch(stmt, op, batch_want(stmt, op, 0));
             if (rc != SQL_SUCCESS) return rc;
         }
     } while (op->shape && !spk_shape_accept_row(op));

@@ -48,6 +48,9 @@ FakeResult string_result(const std::vector<std::optional<std::string>> &values) 
 
 class Fetch : public ::testing::Test {
   protected:
+    // These tests follow every request: batches of 100 rows, none asked
+    // for ahead (the defaults are checked by FetchAhead below).
+    virtual std::string keywords() { return "RowsPerFetch=100;Prefetch=0"; }
     tarn_fake::FakeServer srv{tarn_fake::Framing::NoSasl};
     SQLHENV env = SQL_NULL_HENV;
     SQLHDBC dbc = SQL_NULL_HDBC;
@@ -69,7 +72,7 @@ class Fetch : public ::testing::Test {
         ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0), SQL_SUCCESS);
         ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
         std::string in = "Driver=tarndrv;Server=127.0.0.1;Port=" + std::to_string(srv.port()) +
-                         ";Authentication=NOSASL";
+                         ";Authentication=NOSASL;" + keywords();
         SQLCHAR out[512];
         SQLSMALLINT len = 0;
         ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR *)in.c_str(), SQL_NTS, out, sizeof out,
@@ -180,7 +183,8 @@ TEST_F(Fetch, RowsetOfTenOverTwentyFiveRows) {
     for (int i = 0; i < 10; i++) EXPECT_EQ(status[i], SQL_ROW_NOROW);
     EXPECT_EQ(status[10], 0xEEEE);
     // The rowset size is the batch size; the fourth answer had no rows.
-    EXPECT_EQ(tarn_fake::fetch_requests(srv), (std::vector<int64_t>{10, 10, 10, 10}));
+    // RowsPerFetch rows a request, also for a smaller rowset.
+    EXPECT_EQ(tarn_fake::fetch_requests(srv), (std::vector<int64_t>{100, 100}));
 }
 
 TEST_F(Fetch, RowsFetchedCountAtAFourByteAlignedAddress) {
@@ -331,6 +335,135 @@ TEST_F(Fetch, CancelFromAnotherThreadWaitsForTheFetchInFlight) {
     EXPECT_EQ(fetch_calls(), 1u);
     // Closing is always allowed; the statement is usable again.
     EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+    exec_ok("SELECT n FROM t");
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
+    EXPECT_EQ(n, 1);
+}
+
+// ---------------------------------------------------------------------------
+// The defaults: large batches, the next one asked for while this one is read
+
+class FetchAhead : public Fetch {
+  protected:
+    std::string keywords() override { return ""; }
+    // Reads every row with single-row fetches; the sum of the values.
+    int64_t read_all(int64_t *rows) {
+        SQLINTEGER n = 0;
+        SQLLEN ind = 0;
+        EXPECT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
+        int64_t sum = 0;
+        *rows = 0;
+        SQLRETURN rc;
+        while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+            sum += n;
+            ++*rows;
+        }
+        EXPECT_EQ(rc, SQL_NO_DATA) << diags();
+        return sum;
+    }
+};
+
+TEST_F(FetchAhead, SingleRowFetchesOfAQuarterMillionRowsTakeFewRoundTrips) {
+    serve("SELECT n FROM big", tarn_fake::int_sequence(1, 250000));
+    exec_ok("SELECT n FROM big");
+    int64_t rows = 0;
+    EXPECT_EQ(read_all(&rows), 250000LL * 250001 / 2);
+    EXPECT_EQ(rows, 250000);
+    // 25 batches of 10,000 rows and the empty answer at the end.
+    EXPECT_EQ(fetch_calls(), 26u);
+    EXPECT_EQ(srv.open_operations(), 1);
+}
+
+TEST_F(FetchAhead, EveryBatchSizeGivesTheSameRowsWithAndWithoutPrefetch) {
+    const int total = 2500;
+    serve("SELECT n FROM t", tarn_fake::int_sequence(1, total));
+    for (int prefetch = 0; prefetch <= 1; prefetch++) {
+        for (int batch : {1, 2, 7, 99, 100, 1000, 2499, 2500, 2501, 100000}) {
+            SCOPED_TRACE("RowsPerFetch " + std::to_string(batch) + (prefetch ? ", prefetch" : ""));
+            SQLHDBC d;
+            ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &d), SQL_SUCCESS);
+            std::string in = "Driver=tarndrv;Server=127.0.0.1;Port=" + std::to_string(srv.port()) +
+                             ";Authentication=NOSASL;RowsPerFetch=" + std::to_string(batch) +
+                             ";Prefetch=" + std::to_string(prefetch);
+            ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(d, nullptr, (SQLCHAR *)in.c_str(), SQL_NTS, nullptr, 0,
+                                                       nullptr, SQL_DRIVER_NOPROMPT)));
+            SQLHSTMT s;
+            SQLAllocHandle(SQL_HANDLE_STMT, d, &s);
+            std::swap(s, stmt);
+            srv.clear_records();
+            exec_ok("SELECT n FROM t");
+            int64_t rows = 0;
+            EXPECT_EQ(read_all(&rows), (int64_t)total * (total + 1) / 2);
+            EXPECT_EQ(rows, total);
+            size_t batches = (size_t)(total + batch - 1) / (size_t)batch;
+            EXPECT_EQ(fetch_calls(), batches + 1);
+            std::swap(s, stmt);
+            SQLFreeHandle(SQL_HANDLE_STMT, s);
+            SQLDisconnect(d);
+            SQLFreeHandle(SQL_HANDLE_DBC, d);
+        }
+    }
+}
+
+TEST_F(FetchAhead, CloseCancelAndRowLimitInTheMiddleOfAResult) {
+    serve("SELECT n FROM t", tarn_fake::int_sequence(1, 50000));
+    SQLINTEGER n = 0;
+    SQLLEN ind = 0;
+    // Closed after the first row: the batch asked for ahead is read off the
+    // wire and dropped, the operation closed, the statement runs again.
+    exec_ok("SELECT n FROM t");
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    EXPECT_EQ(srv.open_operations(), 0);
+    EXPECT_EQ(fetch_calls(), 2u);
+    exec_ok("SELECT n FROM t");
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
+    EXPECT_EQ(n, 1);
+    // Another statement of the connection while a request is in flight: its
+    // exchange waits for that reply, which stays the first statement's.
+    SQLHSTMT other;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &other);
+    serve("SELECT n FROM u", tarn_fake::int_sequence(900, 3));
+    ASSERT_EQ(SQLExecDirect(other, (SQLCHAR *)"SELECT n FROM u", SQL_NTS), SQL_SUCCESS);
+    SQLINTEGER m = 0;
+    ASSERT_EQ(SQLBindCol(other, 1, SQL_C_SLONG, &m, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(other), SQL_SUCCESS);
+    EXPECT_EQ(m, 900);
+    int64_t rows = 1, sum = 1;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+        sum += n;
+        rows++;
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA) << diags();
+    EXPECT_EQ(rows, 50000);
+    EXPECT_EQ(sum, 50000LL * 50001 / 2);
+    SQLFreeHandle(SQL_HANDLE_STMT, other);
+    SQLCloseCursor(stmt);
+
+    // A row limit: never asked for rows past it.
+    set_attr(SQL_ATTR_MAX_ROWS, 15000);
+    srv.clear_records();
+    exec_ok("SELECT n FROM t");
+    EXPECT_EQ(read_all(&rows), 15000LL * 15001 / 2);
+    EXPECT_EQ(rows, 15000);
+    EXPECT_EQ(tarn_fake::fetch_requests(srv), (std::vector<int64_t>{10000, 5000}));
+    SQLCloseCursor(stmt);
+    set_attr(SQL_ATTR_MAX_ROWS, 0);
+
+    // A cancel while a fetch waits for its batch.
+    exec_ok("SELECT n FROM t");
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &n, 0, &ind), SQL_SUCCESS);
+    srv.fail_next("FetchResults", tarn_fake::Fault::Delay, "", 300);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
+    });
+    EXPECT_EQ(SQLFetch(stmt), SQL_ERROR);
+    EXPECT_EQ(diags().rfind("HY008:", 0), 0u) << diags();
+    canceller.join();
+    EXPECT_EQ(srv.open_operations(), 0);
     exec_ok("SELECT n FROM t");
     ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << diags();
     EXPECT_EQ(n, 1);
@@ -593,7 +726,8 @@ TEST_F(Fetch, MaxRowsWithRowsets) {
     EXPECT_EQ(values[3], 20);
     EXPECT_EQ(status[4], SQL_ROW_NOROW);
     EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
-    EXPECT_EQ(tarn_fake::fetch_requests(srv), (std::vector<int64_t>{8, 8, 4}));
+    // One request for all 20 rows: RowsPerFetch is larger, the limit smaller.
+    EXPECT_EQ(tarn_fake::fetch_requests(srv), (std::vector<int64_t>{20}));
 }
 
 // ---------------------------------------------------------------------------
