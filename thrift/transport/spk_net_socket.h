@@ -1,6 +1,6 @@
 // The endpoint of the TLS and HTTP transports: a TCP connection, optionally
 // inside TLS (OpenSSL 3, TLS 1.2 or later), whose every wait is a poll()
-// bounded by the connection's deadline.
+// (select() under Winsock) bounded by the connection's deadline.
 //
 // - The socket is non-blocking; connect, the handshake, reads and writes
 //   poll until the data moves, the per-wait timeout passes or the deadline
