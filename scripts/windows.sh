@@ -231,6 +231,9 @@ keep_prefix() {
 build() {
     local start=$SECONDS
     deps
+    # ccache (when present) shares its results between clones of the
+    # repository: paths under the clone are hashed relative to it.
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
     log "building tarndrv.dll in $BUILD_DIR"
     cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DTARN_WIN_PREFIX="$PREFIX" \
