@@ -7,11 +7,13 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -44,6 +46,7 @@ struct Driver {
     TARN_FN(SQLExecute);
     TARN_FN(SQLBindParameter);
     TARN_FN(SQLTablesW);
+    TARN_FN(SQLCancel);
 #undef TARN_FN
 };
 
@@ -483,6 +486,42 @@ TEST(WineDriver, BoundParametersReachSpark) {
         d = -1.5;
         date = {1999, 12, 31};
     }
+}
+
+// The deadline of a query and a cancel from another thread end the wait on
+// the Winsock socket, and the connection goes on.
+TEST(WineDriver, QueryTimeoutAndCancelEndTheWait) {
+    TARN_NEED_SPARK("NOSASL");
+    using Clock = std::chrono::steady_clock;
+    const char *slow = "SELECT sum(hash(id)) FROM range(6000000000)";   // minutes on two cores
+    Session s;
+    ASSERT_EQ(SQL_SUCCESS, s.connect(conn_str(spark_port, "NOSASL"))) << s.conn_diag();
+
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)2, 0));
+    auto start = Clock::now();
+    EXPECT_EQ(SQL_ERROR, s.exec(slow));
+    double took = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(0u, s.stmt_diag().rfind("HYT00 ", 0)) << s.stmt_diag();
+    EXPECT_GE(took, 1.9);
+    EXPECT_LT(took, 6.0);
+
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)0, 0));
+    Clock::time_point cancelled;
+    SQLHSTMT stmt = s.stmt;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        cancelled = Clock::now();
+        EXPECT_EQ(SQL_SUCCESS, drv().SQLCancel(stmt));
+    });
+    EXPECT_EQ(SQL_ERROR, s.exec(slow));
+    double after = std::chrono::duration<double>(Clock::now() - cancelled).count();
+    canceller.join();
+    EXPECT_EQ(0u, s.stmt_diag().rfind("HY008 ", 0)) << s.stmt_diag();
+    EXPECT_LT(after, 3.0);
+
+    ASSERT_EQ(SQL_SUCCESS, s.exec("SELECT 6 * 7")) << s.stmt_diag();
+    ASSERT_EQ(SQL_SUCCESS, drv().SQLFetch(s.stmt));
+    EXPECT_EQ("42", s.text(1));
 }
 
 // The catalog through the wide API: a table of this test's own database is listed.
