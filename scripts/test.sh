@@ -53,7 +53,7 @@ cd "$ROOT/build-test"
 ctest --output-on-failure -L "$LABELS" -j 2 --timeout 600
 
 # The Windows build (mingw-w64) and its tests under Wine.  OpenSSL and Thrift
-# for Windows are built once per machine (about 10 minutes on 2 cores); the
+# for Windows are built once per machine (4 to 9 minutes on 2 cores); the
 # driver then takes about 5 minutes, or seconds when ccache has it, and the
 # tests under Wine less than a minute.
 if [ "$WINDOWS" = 1 ]; then
