@@ -9,6 +9,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 uint64_t spk_thread_id() { return (uint64_t)syscall(SYS_gettid); }
@@ -46,6 +48,14 @@ void spk_dl_folder_of(const void *address, char *buffer, int size) {
     if (n >= (size_t)size) return;
     memcpy(buffer, info.dli_fname, n);
     buffer[n] = 0;
+}
+
+bool spk_real_path(const char *path, std::string *out) {
+    char *real = path ? realpath(path, nullptr) : nullptr;
+    if (!real) return false;
+    *out = real;
+    free(real);
+    return true;
 }
 
 const char *spk_gss_default_library() { return "libgssapi_krb5.so.2"; }

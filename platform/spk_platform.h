@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 uint64_t spk_thread_id();
 uint32_t spk_process_id();
@@ -23,8 +24,17 @@ const char *spk_dl_error();
 // `address`; "" when unknown.  Cut to the buffer.
 void spk_dl_folder_of(const void *address, char *buffer, int size);
 // The installed file names of the two libraries.
+#ifdef _WIN32
+#define SPK_DRIVER_LIBRARY_FILE "tarndrv.dll"
+#define SPK_SETUP_LIBRARY_FILE "tarndrvs.dll"
+#else
 #define SPK_DRIVER_LIBRARY_FILE "libtarndrv.so"
 #define SPK_SETUP_LIBRARY_FILE "libtarndrvs.so"
+#endif
+
+// The absolute path of an existing file with every link resolved, the same
+// text for every name of the same file; false when it cannot be had.
+bool spk_real_path(const char *path, std::string *out);
 
 // The GSS-API library loaded for Kerberos logons when no GSSLIB is set.
 const char *spk_gss_default_library();

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "spk_platform.h"
 
@@ -116,6 +117,24 @@ int spk_registry_setup_path(const char *driver, char *out, size_t size) {
     out[len < size ? len : size - 1] = '\0';
     return out[0] ? 0 : -1;
 }
+
+// The final path of the file as the system names it (links and short names
+// resolved; the same letter case for every spelling of it).
+bool spk_real_path(const char *path, std::string *out) {
+    if (!path || !*path) return false;
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    char buf[32768];
+    DWORD n = GetFinalPathNameByHandleA(h, buf, sizeof buf, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(h);
+    if (n == 0 || n >= sizeof buf) return false;
+    *out = buf;
+    return true;
+}
+
+// MIT Kerberos for Windows.
+const char *spk_gss_default_library() { return "gssapi64.dll"; }
 
 // The file inherits the folder's access list (the user's own folders are
 // private to the user).

@@ -9,6 +9,8 @@
 
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "spk_sspi.h"
 
@@ -19,6 +21,7 @@ struct SpkSspiContext {
     bool have_context = false;
     ULONG request = 0;
     ULONG attributes = 0;
+    std::string target;   // the service principal, named in every round
 };
 
 namespace {
@@ -33,7 +36,9 @@ enum : uint32_t {
 };
 
 ULONG request_of(uint32_t gss_flags) {
-    ULONG r = ISC_REQ_ALLOCATE_MEMORY;
+    // Tokens go to a buffer of the driver's own (Wine's Kerberos package
+    // knows no ISC_REQ_ALLOCATE_MEMORY).
+    ULONG r = 0;
     if (gss_flags & GSS_MUTUAL) r |= ISC_REQ_MUTUAL_AUTH;
     if (gss_flags & GSS_REPLAY) r |= ISC_REQ_REPLAY_DETECT;
     if (gss_flags & GSS_SEQUENCE) r |= ISC_REQ_SEQUENCE_DETECT;
@@ -42,21 +47,31 @@ ULONG request_of(uint32_t gss_flags) {
     return r;
 }
 
+// The largest token of the Kerberos package.
+unsigned long max_token_size() {
+    PSecPkgInfoA info = nullptr;
+    unsigned long size = 48256;   // Windows' own figure for Kerberos
+    if (QuerySecurityPackageInfoA(const_cast<char *>("Kerberos"), &info) == SEC_E_OK && info) {
+        if (info->cbMaxToken > 0) size = info->cbMaxToken;
+        FreeContextBuffer(info);
+    }
+    return size;
+}
+
 // One InitializeSecurityContext round: the token it makes goes to *token.
-int32_t initialize(SpkSspiContext *c, const char *target, const void *input, size_t length, std::string *token) {
+int32_t initialize(SpkSspiContext *c, const void *input, size_t length, std::string *token) {
     SecBuffer in_buf = {(unsigned long)length, SECBUFFER_TOKEN, const_cast<void *>(input)};
     SecBufferDesc in_desc = {SECBUFFER_VERSION, 1, &in_buf};
-    SecBuffer out_buf = {0, SECBUFFER_TOKEN, nullptr};
+    std::vector<char> out(max_token_size());
+    SecBuffer out_buf = {(unsigned long)out.size(), SECBUFFER_TOKEN, out.data()};
     SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, &out_buf};
     SECURITY_STATUS st = InitializeSecurityContextA(
-        &c->credentials, c->have_context ? &c->context : nullptr, const_cast<char *>(target), c->request, 0,
+        &c->credentials, c->have_context ? &c->context : nullptr, c->target.data(), c->request, 0,
         SECURITY_NATIVE_DREP, input ? &in_desc : nullptr, 0, &c->context, &out_desc, &c->attributes, nullptr);
     if (st == SEC_E_OK || st == SEC_I_CONTINUE_NEEDED) c->have_context = true;
     token->clear();
-    if (out_buf.pvBuffer) {
-        if (st == SEC_E_OK || st == SEC_I_CONTINUE_NEEDED) token->assign((const char *)out_buf.pvBuffer, out_buf.cbBuffer);
-        FreeContextBuffer(out_buf.pvBuffer);
-    }
+    if ((st == SEC_E_OK || st == SEC_I_CONTINUE_NEEDED) && out_buf.cbBuffer <= out.size())
+        token->assign(out.data(), out_buf.cbBuffer);
     return (int32_t)st;
 }
 
@@ -71,6 +86,7 @@ int32_t spk_sspi_start(const char *spn, const char *user, const char *domain, co
     *ctx = c;
     if (!c) return (int32_t)SEC_E_INSUFFICIENT_MEMORY;
     c->request = request_of(flags);
+    c->target = spn ? spn : "";
 
     SEC_WINNT_AUTH_IDENTITY_A identity = {};
     SEC_WINNT_AUTH_IDENTITY_A *with = nullptr;
@@ -91,12 +107,12 @@ int32_t spk_sspi_start(const char *spn, const char *user, const char *domain, co
     c->have_credentials = true;
 
     *failed_call = "InitializeSecurityContext";
-    return initialize(c, spn, nullptr, 0, token);
+    return initialize(c, nullptr, 0, token);
 }
 
 int32_t spk_sspi_step(SpkSspiContext *ctx, const void *input, size_t length, std::string *token) {
     if (!ctx || !ctx->have_context) return (int32_t)SEC_E_INVALID_HANDLE;
-    return initialize(ctx, nullptr, input, length, token);
+    return initialize(ctx, input, length, token);
 }
 
 int spk_sspi_mutual(SpkSspiContext *ctx) { return ctx && (ctx->attributes & ISC_RET_MUTUAL_AUTH) ? 1 : 0; }
@@ -158,6 +174,7 @@ const char *spk_sspi_status_name(int32_t status) {
     case 0x8009030D: return "SEC_E_UNKNOWN_CREDENTIALS";
     case 0x8009030E: return "SEC_E_NO_CREDENTIALS";
     case 0x80090311: return "SEC_E_NO_AUTHENTICATING_AUTHORITY";
+    case 0x80090318: return "SEC_E_INCOMPLETE_MESSAGE";
     case 0x80090322: return "SEC_E_WRONG_PRINCIPAL";
     default: return "unknown code";
     }

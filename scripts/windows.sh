@@ -8,10 +8,14 @@
 #   scripts/windows.sh test    runs the Windows tests under Wine (the real
 #                              Spark servers are taken from TARN_SPARK_*_PORT)
 # BUILD_DIR (default build-win) and TARN_WIN_CACHE (default .cache/win) may be set.
+# A built OpenSSL/Thrift prefix is also kept for every clone on this machine in
+# TARN_WIN_MACHINE_CACHE (default ~/.cache/tarndrv/win; empty: not kept), so
+# that a fresh clone (CI's) does not build them again.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build-win}"
 CACHE="${TARN_WIN_CACHE:-$ROOT/.cache/win}"
+MACHINE_CACHE="${TARN_WIN_MACHINE_CACHE-${XDG_CACHE_HOME:-$HOME/.cache}/tarndrv/win}"
 TRIPLE=x86_64-w64-mingw32
 JOBS="$(nproc)"
 
@@ -159,36 +163,77 @@ build_thrift() {   # source prefix
     log "Thrift built in $((SECONDS - start)) s"
 }
 
+# The complete prefix of the pinned versions in a cache folder, if any.
+cached_prefix() {   # dir
+    [ -d "$1" ] || return 0
+    local complete
+    complete="$(find "$1" -maxdepth 2 -name .complete \
+        -path "*openssl-${OPENSSL_VERSION//\~/_}_thrift-${THRIFT_VERSION}_r$RECIPE/*" | head -n 1)"
+    [ -z "$complete" ] || dirname "$complete"
+}
+
+copy_prefix() {   # prefix into-dir: a copy under the same name, whole or not at all
+    local name tmp
+    name="$(basename "$1")"
+    tmp="$2/.copy-$name-$$"
+    mkdir -p "$2" && rm -rf "$tmp" && cp -a "$1" "$tmp" || { rm -rf "$tmp"; return 1; }
+    rm -rf "${2:?}/$name" && mv "$tmp" "$2/$name"
+    # Prefixes of other versions are not used again.
+    find "$2" -mindepth 1 -maxdepth 1 -name 'openssl-*_thrift-*' ! -name "$name" -exec rm -rf {} +
+}
+
 # Sets PREFIX: OpenSSL and Thrift for Windows, one prefix per version pair.
 deps() {
     install_packages
-    local complete
     mkdir -p "$CACHE"
-    complete="$(find "$CACHE" -maxdepth 2 -name .complete \
-        -path "*openssl-${OPENSSL_VERSION//\~/_}_thrift-${THRIFT_VERSION}_r$RECIPE/*" | head -n 1)"
-    if [ -n "$complete" ]; then
-        PREFIX="$(dirname "$complete")"
+    PREFIX="$(cached_prefix "$CACHE")"
+    if [ -n "$PREFIX" ]; then
+        keep_prefix
         return 0
+    fi
+    if [ -n "$MACHINE_CACHE" ]; then
+        local kept
+        kept="$(cached_prefix "$MACHINE_CACHE")"
+        if [ -n "$kept" ] && copy_prefix "$kept" "$CACHE"; then
+            log "OpenSSL and Thrift for Windows taken from $MACHINE_CACHE"
+            PREFIX="$CACHE/$(basename "$kept")"
+            return 0
+        fi
     fi
     mkdir -p "$CACHE/src"
     local ossl_ver ossl_src thrift_ver thrift_src
     fetch_source openssl "$OPENSSL_VERSION"; ossl_ver="$SRC_VERSION"; ossl_src="$SRC_DIR"
     fetch_source thrift "$THRIFT_VERSION"; thrift_ver="$SRC_VERSION"; thrift_src="$SRC_DIR"
-    PREFIX="$CACHE/openssl-${ossl_ver//\~/_}_thrift-${thrift_ver}_r$RECIPE"
+    # Named after the pinned versions, so that a build from a newer source
+    # (when the pinned one is gone) is found again next time; the versions
+    # built are written inside.
+    PREFIX="$CACHE/openssl-${OPENSSL_VERSION//\~/_}_thrift-${THRIFT_VERSION}_r$RECIPE"
     if [ ! -f "$PREFIX/.complete" ]; then
-        mkdir -p "$PREFIX"
+        rm -rf "$PREFIX" && mkdir -p "$PREFIX"
         build_openssl "$ossl_src" "$PREFIX"
         build_thrift "$thrift_src" "$PREFIX"
+        printf 'openssl %s\nthrift %s\n' "$ossl_ver" "$thrift_ver" >"$PREFIX/versions"
         touch "$PREFIX/.complete"
         # Prefixes of other versions are not used again.
         find "$CACHE" -mindepth 1 -maxdepth 1 -name 'openssl-*_thrift-*' ! -path "$PREFIX" -exec rm -rf {} +
     fi
     rm -rf "$CACHE/src"
+    keep_prefix
+}
+
+# PREFIX into the machine's cache, unless it is there already.
+keep_prefix() {
+    [ -n "$MACHINE_CACHE" ] || return 0
+    [ -f "$MACHINE_CACHE/$(basename "$PREFIX")/.complete" ] && return 0
+    copy_prefix "$PREFIX" "$MACHINE_CACHE" || log "could not keep the prefix in $MACHINE_CACHE"
 }
 
 build() {
     local start=$SECONDS
     deps
+    # ccache (when present) shares its results between clones of the
+    # repository: paths under the clone are hashed relative to it.
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
     log "building tarndrv.dll in $BUILD_DIR"
     cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DTARN_WIN_PREFIX="$PREFIX" \

@@ -24,11 +24,8 @@ std::mutex spk_setup_mutex;
 void *spk_setup_lib = nullptr;   // kept loaded: a toolkit started in it cannot be unloaded
 
 bool spk_same_file(const std::string &a, const std::string &b) {
-    char *ra = realpath(a.c_str(), nullptr), *rb = realpath(b.c_str(), nullptr);
-    bool same = ra && rb && strcmp(ra, rb) == 0;
-    free(ra);
-    free(rb);
-    return same;
+    std::string ra, rb;
+    return spk_real_path(a.c_str(), &ra) && spk_real_path(b.c_str(), &rb) && ra == rb;
 }
 
 std::string spk_inst_value(const std::string &section, const char *key) {

@@ -1,39 +1,17 @@
 // TCP and TLS endpoint with deadline-bounded waits.
 #include "spk_net_socket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
 using apache::thrift::transport::TTransportException;
 
-int64_t spk_monotonic_ms() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 namespace {
-
-std::string errno_text(int e) {
-    char buf[256];
-    return std::string(strerror_r(e, buf, sizeof buf));
-}
 
 // The queued OpenSSL errors of this thread as one text (the queue is emptied).
 std::string openssl_errors() {
@@ -55,26 +33,30 @@ bool is_ip_literal(const std::string &host) {
 
 // The socket BIO: OpenSSL's own would send without MSG_NOSIGNAL, and a peer
 // that goes away would then kill the host program with SIGPIPE.
+spk_socket_t bio_socket(BIO *b) { return (spk_socket_t)(uintptr_t)BIO_get_data(b); }
+
 int bio_write(BIO *b, const char *data, int len) {
-    int fd = (int)(intptr_t)BIO_get_data(b);
+    spk_socket_t fd = bio_socket(b);
     BIO_clear_retry_flags(b);
     for (;;) {
-        ssize_t n = send(fd, data, (size_t)len, MSG_NOSIGNAL);
+        long n = spk_sock_send(fd, data, (size_t)len);
         if (n >= 0) return (int)n;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(b);
+        int e = spk_sock_error();
+        if (spk_sock_interrupted(e)) continue;
+        if (spk_sock_would_block(e)) BIO_set_retry_write(b);
         return -1;
     }
 }
 
 int bio_read(BIO *b, char *data, int len) {
-    int fd = (int)(intptr_t)BIO_get_data(b);
+    spk_socket_t fd = bio_socket(b);
     BIO_clear_retry_flags(b);
     for (;;) {
-        ssize_t n = recv(fd, data, (size_t)len, 0);
+        long n = spk_sock_recv(fd, data, (size_t)len);
         if (n >= 0) return (int)n;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_read(b);
+        int e = spk_sock_error();
+        if (spk_sock_interrupted(e)) continue;
+        if (spk_sock_would_block(e)) BIO_set_retry_read(b);
         return -1;
     }
 }
@@ -93,7 +75,7 @@ SpkNetSocket::SpkNetSocket(SpkNetOptions options, std::shared_ptr<apache::thrift
 
 SpkNetSocket::~SpkNetSocket() { close(); }
 
-void SpkNetSocket::wait_for(short events, const char *what) {
+void SpkNetSocket::wait_for(bool write, const char *what) {
     for (;;) {
         int64_t wait = -1;
         bool by_deadline = false;
@@ -112,13 +94,13 @@ void SpkNetSocket::wait_for(short events, const char *what) {
         if (wait == 0)
             throw SpkTransportError(TTransportException::TIMED_OUT, std::string(what) + " timed out",
                                     timeout_sqlstate_);
-        pollfd p{fd_, events, 0};
-        int n = poll(&p, 1, wait < 0 ? -1 : (int)(wait > INT_MAX ? INT_MAX : wait));
+        int n = spk_sock_wait(fd_, write, wait < 0 ? -1 : (int)(wait > INT_MAX ? INT_MAX : wait));
         if (n > 0) return;   // ready, or an error that the next call reports
-        if (n < 0 && errno == EINTR) continue;
+        int e = n < 0 ? spk_sock_error() : 0;
+        if (n < 0 && spk_sock_interrupted(e)) continue;
         if (n < 0)
-            throw SpkTransportError(TTransportException::UNKNOWN, std::string(what) + ": poll: " + errno_text(errno),
-                                    "08S01");
+            throw SpkTransportError(TTransportException::UNKNOWN,
+                                    std::string(what) + ": poll: " + spk_sock_error_text(e), "08S01");
         // A deadline that passed is reported by the next round.
         if (!by_deadline)
             throw SpkTransportError(TTransportException::TIMED_OUT, std::string(what) + " timed out",
@@ -144,37 +126,35 @@ void SpkNetSocket::connect_tcp() {
                                 "cannot resolve '" + options_.host + "': " + gai_strerror(rc), "08001");
     std::string last_error = "no address";
     for (addrinfo *a = list; a; a = a->ai_next) {
-        int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-        if (fd < 0) {
-            last_error = errno_text(errno);
+        spk_socket_t fd = spk_sock_open(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (fd == SPK_NO_SOCKET) {
+            last_error = spk_sock_error_text(spk_sock_error());
             continue;
         }
         fd_ = fd;
         int e = 0;
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            e = errno;
-            if (e == EINPROGRESS) {
-                try {
-                    wait_for(POLLOUT, "connect");
-                } catch (...) {
-                    ::close(fd);
-                    fd_ = -1;
-                    freeaddrinfo(list);
-                    throw;
-                }
-                socklen_t len = sizeof e;
-                if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &len) != 0) e = errno;
+        int started = spk_sock_connect(fd, a->ai_addr, (size_t)a->ai_addrlen);
+        if (started < 0) e = spk_sock_error();
+        if (started > 0) {
+            try {
+                wait_for(true, "connect");
+            } catch (...) {
+                spk_sock_close(fd);
+                fd_ = SPK_NO_SOCKET;
+                freeaddrinfo(list);
+                throw;
             }
+            e = spk_sock_connect_result(fd);
         }
         if (e == 0) {
             int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, (const char *)&one, sizeof one);
             freeaddrinfo(list);
             return;
         }
-        last_error = errno_text(e);
-        ::close(fd);
-        fd_ = -1;
+        last_error = spk_sock_error_text(e);
+        spk_sock_close(fd);
+        fd_ = SPK_NO_SOCKET;
     }
     freeaddrinfo(list);
     throw SpkTransportError(TTransportException::NOT_OPEN,
@@ -182,7 +162,7 @@ void SpkNetSocket::connect_tcp() {
 }
 
 void SpkNetSocket::open() {
-    if (fd_ >= 0) return;
+    if (fd_ != SPK_NO_SOCKET) return;
     connect_tcp();
     if (!options_.tls) return;
     try {
@@ -195,13 +175,13 @@ void SpkNetSocket::open() {
 
 void SpkNetSocket::fail_tls(const char *what, int ssl_result) {
     int kind = ssl_ ? SSL_get_error(ssl_, ssl_result) : SSL_ERROR_SSL;
-    int saved_errno = errno;
+    int saved_errno = spk_sock_error();
     std::string detail = openssl_errors();
     if (kind == SSL_ERROR_ZERO_RETURN || (kind == SSL_ERROR_SYSCALL && detail.empty() && saved_errno == 0) ||
         (kind == SSL_ERROR_SSL && detail.find("unexpected eof") != std::string::npos))
         detail = "the server closed the connection";
     else if (kind == SSL_ERROR_SYSCALL && detail.empty())
-        detail = errno_text(saved_errno);
+        detail = spk_sock_error_text(saved_errno);
     throw SpkTransportError(TTransportException::UNKNOWN, std::string(what) + ": " + detail, "08S01");
 }
 
@@ -242,7 +222,7 @@ void SpkNetSocket::handshake() {
     if (!bio)
         throw SpkTransportError(TTransportException::NOT_OPEN, "cannot make a TLS session: " + openssl_errors(),
                                 "08001");
-    BIO_set_data(bio, (void *)(intptr_t)fd_);
+    BIO_set_data(bio, (void *)(uintptr_t)fd_);
     SSL_set_bio(ssl_, bio, bio);
 
     bool ip = is_ip_literal(options_.host);
@@ -259,16 +239,16 @@ void SpkNetSocket::handshake() {
 
     for (;;) {
         ERR_clear_error();
-        errno = 0;
+        spk_sock_clear_error();
         int r = SSL_connect(ssl_);
         if (r == 1) break;
         int kind = SSL_get_error(ssl_, r);
         if (kind == SSL_ERROR_WANT_READ) {
-            wait_for(POLLIN, "TLS handshake");
+            wait_for(false, "TLS handshake");
             continue;
         }
         if (kind == SSL_ERROR_WANT_WRITE) {
-            wait_for(POLLOUT, "TLS handshake");
+            wait_for(true, "TLS handshake");
             continue;
         }
         long verify = SSL_get_verify_result(ssl_);
@@ -292,33 +272,35 @@ void SpkNetSocket::handshake() {
 }
 
 uint32_t SpkNetSocket::read(uint8_t *buf, uint32_t len) {
-    if (fd_ < 0) throw SpkTransportError(TTransportException::NOT_OPEN, "read on a closed connection", "08S01");
+    if (fd_ == SPK_NO_SOCKET)
+        throw SpkTransportError(TTransportException::NOT_OPEN, "read on a closed connection", "08S01");
     if (len == 0) return 0;
     int chunk = len > INT_MAX ? INT_MAX : (int)len;
     if (!ssl_) {
         for (;;) {
-            ssize_t n = recv(fd_, buf, (size_t)chunk, 0);
+            long n = spk_sock_recv(fd_, buf, (size_t)chunk);
             if (n >= 0) return (uint32_t)n;
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                wait_for(POLLIN, "receive");
+            int e = spk_sock_error();
+            if (spk_sock_interrupted(e)) continue;
+            if (spk_sock_would_block(e)) {
+                wait_for(false, "receive");
                 continue;
             }
-            throw SpkTransportError(TTransportException::UNKNOWN, "receive: " + errno_text(errno), "08S01");
+            throw SpkTransportError(TTransportException::UNKNOWN, "receive: " + spk_sock_error_text(e), "08S01");
         }
     }
     for (;;) {
         ERR_clear_error();
-        errno = 0;
+        spk_sock_clear_error();
         int n = SSL_read(ssl_, buf, chunk);
         if (n > 0) return (uint32_t)n;
         int kind = SSL_get_error(ssl_, n);
         if (kind == SSL_ERROR_WANT_READ) {
-            wait_for(POLLIN, "receive");
+            wait_for(false, "receive");
             continue;
         }
         if (kind == SSL_ERROR_WANT_WRITE) {
-            wait_for(POLLOUT, "receive");
+            wait_for(true, "receive");
             continue;
         }
         if (kind == SSL_ERROR_ZERO_RETURN) return 0;
@@ -327,26 +309,28 @@ uint32_t SpkNetSocket::read(uint8_t *buf, uint32_t len) {
 }
 
 void SpkNetSocket::write(const uint8_t *buf, uint32_t len) {
-    if (fd_ < 0) throw SpkTransportError(TTransportException::NOT_OPEN, "send on a closed connection", "08S01");
+    if (fd_ == SPK_NO_SOCKET)
+        throw SpkTransportError(TTransportException::NOT_OPEN, "send on a closed connection", "08S01");
     uint32_t done = 0;
     while (done < len) {
         uint32_t left = len - done;
         int chunk = left > INT_MAX ? INT_MAX : (int)left;
         if (!ssl_) {
-            ssize_t n = send(fd_, buf + done, (size_t)chunk, MSG_NOSIGNAL);
+            long n = spk_sock_send(fd_, buf + done, (size_t)chunk);
             if (n >= 0) {
                 done += (uint32_t)n;
                 continue;
             }
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                wait_for(POLLOUT, "send");
+            int e = spk_sock_error();
+            if (spk_sock_interrupted(e)) continue;
+            if (spk_sock_would_block(e)) {
+                wait_for(true, "send");
                 continue;
             }
-            throw SpkTransportError(TTransportException::UNKNOWN, "send: " + errno_text(errno), "08S01");
+            throw SpkTransportError(TTransportException::UNKNOWN, "send: " + spk_sock_error_text(e), "08S01");
         }
         ERR_clear_error();
-        errno = 0;
+        spk_sock_clear_error();
         int n = SSL_write(ssl_, buf + done, chunk);
         if (n > 0) {
             done += (uint32_t)n;
@@ -354,11 +338,11 @@ void SpkNetSocket::write(const uint8_t *buf, uint32_t len) {
         }
         int kind = SSL_get_error(ssl_, n);
         if (kind == SSL_ERROR_WANT_WRITE) {
-            wait_for(POLLOUT, "send");
+            wait_for(true, "send");
             continue;
         }
         if (kind == SSL_ERROR_WANT_READ) {
-            wait_for(POLLIN, "send");
+            wait_for(false, "send");
             continue;
         }
         fail_tls("send", n);
@@ -366,10 +350,9 @@ void SpkNetSocket::write(const uint8_t *buf, uint32_t len) {
 }
 
 bool SpkNetSocket::peek() {
-    if (fd_ < 0) return false;
+    if (fd_ == SPK_NO_SOCKET) return false;
     if (ssl_ && SSL_pending(ssl_) > 0) return true;
-    pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, 0) > 0;
+    return spk_sock_wait(fd_, false, 0) > 0;
 }
 
 void SpkNetSocket::free_tls() {
@@ -393,8 +376,8 @@ void SpkNetSocket::free_tls() {
 
 void SpkNetSocket::close() {
     free_tls();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (fd_ != SPK_NO_SOCKET) {
+        spk_sock_close(fd_);
+        fd_ = SPK_NO_SOCKET;
     }
 }

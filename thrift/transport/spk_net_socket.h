@@ -1,12 +1,14 @@
 // The endpoint of the TLS and HTTP transports: a TCP connection, optionally
 // inside TLS (OpenSSL 3, TLS 1.2 or later), whose every wait is a poll()
-// bounded by the connection's deadline.
+// (select() under Winsock) bounded by the connection's deadline.
 //
 // - The socket is non-blocking; connect, the handshake, reads and writes
 //   poll until the data moves, the per-wait timeout passes or the deadline
 //   of the current call passes (SpkTransportError, HYT00/HYT01 style text).
 // - Sends never raise SIGPIPE (MSG_NOSIGNAL, also under TLS through the
 //   socket's own BIO).
+// - The calls that differ between POSIX sockets and Winsock are those of
+//   platform/spk_socket.h.
 // - The server's certificate is verified against `ca_file`, or against the
 //   system trust store (OpenSSL's default paths, which honour SSL_CERT_FILE
 //   and SSL_CERT_DIR) when no file is given, and its name must match the host
@@ -24,6 +26,8 @@
 #include <memory>
 #include <string>
 
+#include "spk_socket.h"
+
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 typedef struct bio_method_st BIO_METHOD;
@@ -38,9 +42,6 @@ public:
 private:
     const char *sqlstate_;
 };
-
-// Milliseconds on the monotonic clock.
-int64_t spk_monotonic_ms();
 
 struct SpkNetOptions {
     std::string host;
@@ -63,7 +64,7 @@ public:
     // The SQLSTATE of a timeout: HYT00 while logging in, HYT01 afterwards.
     void set_timeout_sqlstate(const char *sqlstate) { timeout_sqlstate_ = sqlstate; }
 
-    bool isOpen() const override { return fd_ >= 0; }
+    bool isOpen() const override { return fd_ != SPK_NO_SOCKET; }
     bool peek() override;
     void open() override;
     void close() override;
@@ -75,15 +76,15 @@ public:
     const SpkNetOptions &options() const { return options_; }
 
 private:
-    // Waits until fd_ is ready for `events`; throws on timeout or error.
-    void wait_for(short events, const char *what);
+    // Waits until fd_ can be written (or read); throws on timeout or error.
+    void wait_for(bool write, const char *what);
     void connect_tcp();
     void handshake();
     [[noreturn]] void fail_tls(const char *what, int ssl_result);
     void free_tls();
 
     SpkNetOptions options_;
-    int fd_ = -1;
+    spk_socket_t fd_ = SPK_NO_SOCKET;
     SSL_CTX *ctx_ = nullptr;
     SSL *ssl_ = nullptr;
     BIO_METHOD *bio_method_ = nullptr;
