@@ -615,6 +615,20 @@ int spk_tcli_get_result_set_metadata(void *h, const tcli::TOperationHandle &op,
     return 0;
 }
 
+namespace {
+// A fetch's status is traced; an error or invalid-handle status is posted
+// and fails, so that a failing fetch is never taken for the end of the data.
+int fetch_status(void *h, const tcli::TFetchResultsResp &resp) {
+    trace_status(h, resp.status);
+    if (resp.status.statusCode == tcli::TStatusCode::ERROR_STATUS ||
+        resp.status.statusCode == tcli::TStatusCode::INVALID_HANDLE_STATUS) {
+        spk_post_tstatus(h, resp.status);
+        return -1;
+    }
+    return 0;
+}
+}  // namespace
+
 int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows,
                            tcli::TFetchResultsResp *resp) {
     SpkConnection *conn = spk_conn_of(h);
@@ -627,13 +641,7 @@ int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t ma
     if (exchange<tcli::TCLIService_FetchResults_pargs, tcli::TCLIService_FetchResults_presult>(
             h, conn, kFetchResults, req, resp) != 0)
         return -1;
-    trace_status(h, resp->status);
-    if (resp->status.statusCode == tcli::TStatusCode::ERROR_STATUS ||
-        resp->status.statusCode == tcli::TStatusCode::INVALID_HANDLE_STATUS) {
-        spk_post_tstatus(h, resp->status);
-        return -1;
-    }
-    return 0;
+    return fetch_status(h, *resp);
 }
 
 int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperationHandle &op, int64_t max_rows) {
@@ -675,13 +683,7 @@ int spk_tcli_fetch_results_recv(void *h, const void *owner, tcli::TFetchResultsR
     } else {
         return fail_unusable(h, conn, kFetchResults);
     }
-    trace_status(h, resp->status);
-    if (resp->status.statusCode == tcli::TStatusCode::ERROR_STATUS ||
-        resp->status.statusCode == tcli::TStatusCode::INVALID_HANDLE_STATUS) {
-        spk_post_tstatus(h, resp->status);
-        return -1;
-    }
-    return 0;
+    return fetch_status(h, *resp);
 }
 
 void spk_tcli_fetch_forget(void *h, const void *owner) {

@@ -13,6 +13,7 @@
 
 #include "TCLIService.h"
 #include "fake_dm.h"
+#include "tarn_odbc_connection.h"
 
 using namespace tarn_fake;
 using tcli::TTypeId;
@@ -43,21 +44,9 @@ SQLUINTEGER connection_dead(SQLHDBC dbc) {
 // A connection made from a connection string of the test's own.
 struct RawConnection {
     tarn_test::PrivateOdbcConfig config;
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    RawConnection() {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    }
-    ~RawConnection() {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
-    SQLRETURN connect(const std::string &s) {
-        return SQLDriverConnect(dbc, nullptr, (SQLCHAR *)s.c_str(), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    }
+    tarn_test::OdbcConnection odbc;
+    SQLHDBC dbc = odbc.dbc;
+    SQLRETURN connect(const std::string &s) { return odbc.connect(s); }
 };
 
 std::string fake_string(int port, const std::string &extra) {
