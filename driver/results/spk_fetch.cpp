@@ -95,6 +95,8 @@ SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
 // Forgets the rows of the current batch and remembers that the result is
 // exhausted: later fetches answer SQL_NO_DATA without asking the server.
 void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
+    op->views.clear();
+    op->views_of = nullptr;
     op->row_set = tcli::TRowSet();
     op->has_row_set = false;
     op->active_rows = 0;
@@ -209,6 +211,8 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     }
     if (spk_stmt_fetch_end(stmt) != 0 || fetched != 0) return SQL_ERROR;
     // The previous batch was used up; it goes whatever the answer was.
+    op->views.clear();
+    op->views_of = nullptr;
     op->row_set = tcli::TRowSet();
     op->has_row_set = false;
     op->active_rows = 0;
@@ -246,6 +250,15 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     op->has_row_set = true;
     op->active_rows = (int32_t)n;
     op->current_row = 0;
+    const std::vector<tcli::TColumn> &cols = op->row_set.columns;
+    op->views.resize(cols.size());
+    for (size_t i = 0; i < cols.size(); i++) {
+        SpkColumnView &v = op->views[i];
+        v.column = &cols[i];
+        v.member = column_member(cols[i]);
+        v.count = member_values(cols[i], (ColumnMember)v.member, &v.nulls);
+    }
+    op->views_of = cols.data();
     prefetch_next(stmt, op);
     return SQL_SUCCESS;
 }
@@ -357,9 +370,18 @@ void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
     if (op->current_row < 0 || op->current_row >= op->active_rows) return;
     size_t r = (size_t)op->current_row;
     const tcli::TColumn &c = cols[column - 1];
-    ColumnMember m = column_member(c);
+    ColumnMember m;
     const std::string *nulls = nullptr;
-    size_t n = member_values(c, m, &nulls);
+    size_t n;
+    if (op->views_of == cols.data() && op->views.size() == cols.size()) {
+        const SpkColumnView &v = op->views[column - 1];
+        m = (ColumnMember)v.member;
+        nulls = v.nulls;
+        n = v.count;
+    } else {
+        m = column_member(c);
+        n = member_values(c, m, &nulls);
+    }
     if (r >= n || row_is_null(nulls, r)) return;
     switch (m) {
     case SPK_MEMBER_I32:
