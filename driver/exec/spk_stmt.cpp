@@ -48,6 +48,13 @@ void spk_stmt_set_state(SpkStatement *stmt, int32_t state) {
         SPK_LOG(stmt, LOG_DETAIL, "statement state %s -> %s", spk_stmt_state_name(old), spk_stmt_state_name(state));
 }
 
+// Drops a batch asked for ahead that the cursor will never read.
+static void drop_prefetch(SpkStatement *stmt, SpkOperation *op) {
+    if (!op || !op->prefetching) return;
+    spk_tcli_fetch_forget(stmt, op);
+    op->prefetching = false;
+}
+
 // The state a statement returns to when its result goes: its text stays.
 static int32_t resting_state(SpkStatement *stmt) {
     return stmt->processed_sql ? SPK_STMT_PREPARED : SPK_STMT_IDLE;
@@ -127,11 +134,8 @@ int spk_close_stmt(SpkStatement *stmt, int unprepare) {
     SPK_LOG(stmt, LOG_DETAIL, "spk_close_stmt, closing statement=%p, unprepare=%d, op_handle=%x, collect_result=%d",
             stmt, unprepare, (int)(op && op->has_op), 0);
     int rc = 0;
-    if (op && op->prefetching) {
-        // The batch asked for ahead goes with the cursor.
-        spk_tcli_fetch_forget(stmt, op);
-        op->prefetching = false;
-    }
+    // The batch asked for ahead goes with the cursor.
+    drop_prefetch(stmt, op);
     spk_operation_release_rows(op);
     stmt->row_number = 0;
     if (op && op->has_op) rc = spk_close_operation(stmt);
@@ -346,10 +350,7 @@ int wait_for_operation(SpkStatement *stmt, SpkOperation *op, int64_t query_deadl
 int run_text(SpkStatement *stmt, const std::string &text) {
     SpkConnection *conn = conn_of(stmt);
     SpkOperation *op = stmt->operation;
-    if (op->prefetching) {
-        spk_tcli_fetch_forget(stmt, op);
-        op->prefetching = false;
-    }
+    drop_prefetch(stmt, op);
     spk_operation_release_rows(op);
     op->modified_rows = -1;
     stmt->row_number = 0;
@@ -357,10 +358,7 @@ int run_text(SpkStatement *stmt, const std::string &text) {
     int64_t query_deadline = timeout > 0 ? now_ms() + (int64_t)timeout * 1000 : 0;
     bool run_async = conn->async_exec != 0;
     tcli::TOperationHandle handle;
-    if (spk_tcli_execute_statement(stmt, text, &handle, run_async, timeout) != 0) {
-        // A timeout the server enforced while running it in one call.
-        return -1;
-    }
+    if (spk_tcli_execute_statement(stmt, text, &handle, run_async, timeout) != 0) return -1;
     {
         SpkTransportGuard guard(conn);
         op->handle = handle;
@@ -375,8 +373,9 @@ int run_text(SpkStatement *stmt, const std::string &text) {
 
 }  // namespace
 
-bool spk_stmt_cancel_requested(SpkStatement *stmt) {
-    return stmt->operation && stmt->operation->cancel_requested.load();
+bool spk_stmt_has_cursor(const SpkStatement *stmt) {
+    int32_t state = spk_stmt_state(stmt);
+    return state == SPK_STMT_CURSOR || state == SPK_STMT_FETCHING;
 }
 
 int spk_execute_query(SpkStatement *stmt) {

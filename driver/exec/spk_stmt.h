@@ -57,8 +57,8 @@ int spk_stmt_set_text(SpkStatement *stmt, const SpkString *text);
 SQLRETURN spk_stmt_run(SpkStatement *stmt);
 // Runs the text once on the server (one parameter set): 0 or -1.
 int spk_execute_query(SpkStatement *stmt);
-// True when SQLCancel asked the call in progress to stop.
-bool spk_stmt_cancel_requested(SpkStatement *stmt);
+// Whether the statement has a result open (a cursor), fetching or not.
+bool spk_stmt_has_cursor(const SpkStatement *stmt);
 
 int extract_result_set(SpkStatement *stmt);
 int get_update_count(SpkStatement *stmt);

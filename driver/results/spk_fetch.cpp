@@ -74,16 +74,6 @@ bool row_is_null(const std::string *nulls, size_t r) {
 
 SpkConnection *conn_of(SpkStatement *stmt) { return (SpkConnection *)stmt->parent; }
 
-// Whether the statement has an open server operation.  The flag is read
-// under the transport lock because SQLCancel may close the operation from
-// another thread.
-bool cursor_open(SpkStatement *stmt) {
-    SpkOperation *op = stmt->operation;
-    if (!op) return false;
-    if (op->local) return true;
-    SpkTransportGuard guard(conn_of(stmt));
-    return op->has_op;
-}
 
 // Posts the failure of a call that needs an open cursor: HY010 when nothing
 // has been executed on the statement, 24000 when it was executed but has no
@@ -676,7 +666,7 @@ SQLRETURN spk_bind_col(SpkStatement *stmt, int column, int target_type, void *va
         }
     } else {
         // A column past the end of a result that is described and open.
-        if (ird->described && (spk_stmt_has_run(stmt) || cursor_open(stmt)) && column > spk_desc_column_count(ird)) {
+        if (ird->described && (spk_stmt_has_run(stmt) || spk_stmt_has_cursor(stmt)) && column > spk_desc_column_count(ird)) {
             SPK_LOG(stmt, LOG_ERROR, "Invalid descriptor index %d", column);
             return spk_post_column_error(stmt, "07009", 0, column, nullptr);
         }
@@ -759,7 +749,7 @@ SQLRETURN spk_sql_get_data(SpkStatement *stmt, int column, int target_type, void
     // has not run past its end.
     SpkOperation *op = stmt->operation;
     if (!op || !op->has_row_set || op->current_row < 0 || op->current_row >= op->active_rows) {
-        bool open = cursor_open(stmt);
+        bool open = spk_stmt_has_cursor(stmt);
         SPK_LOG(stmt, LOG_ERROR, "SQLGetData: no current row (cursor open=%d)", (int)open);
         if (open) return spk_post_error(stmt, "24000", 0, "no current row");
         return post_no_cursor(stmt, "no open cursor");
