@@ -266,12 +266,13 @@ int spk_get_current_database(SpkConnection *conn, SpkString **out) {
     int ret = -1;
     try {
         if (spk_tcli_execute_statement(conn, "SELECT current_database()", &op) != 0) return -1;
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         if (spk_tcli_fetch_results(conn, op, 1, &resp) == 0) {
-            const std::vector<tcli::TColumn> &cols = resp.results.columns;
-            if (resp.__isset.results && !cols.empty() && !cols[0].stringVal.values.empty()) {
-                const std::string &name = cols[0].stringVal.values[0];
-                *out = spk_str_from_utf8(name.data(), (long)name.size());
+            const std::vector<SpkBatchColumn> &cols = resp.batch.columns;
+            if (!cols.empty() && cols[0].kind == SPK_BATCH_STRING && cols[0].count > 0 && !cols[0].is_null(0)) {
+                size_t length = 0;
+                const char *name = cols[0].bytes(0, &length);
+                *out = spk_str_from_utf8(name, (long)length);
                 ret = *out ? 0 : -1;
                 if (!*out) spk_post_error(conn, "HY001", 0, nullptr);
             } else {

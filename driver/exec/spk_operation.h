@@ -8,38 +8,26 @@
 #include <mutex>
 
 #include "TCLIService_types.h"
+#include "spk_batch.h"
 #include "spk_handles.h"
 
 struct SpkResultShape;
-
-// Where the values of one column of the current batch are, found once per
-// batch instead of once per value.
-struct SpkColumnView {
-    int member;                        // which member of the TColumn union holds them
-    const tcli::TColumn *column;
-    const std::string *nulls;
-    size_t count;
-};
 
 struct SpkOperation {
     // `handle` names an open server operation.  Written under the
     // connection's transport lock; SQLCancel may clear it from another thread.
     std::atomic<bool> has_op{false};
     tcli::TOperationHandle handle;
-    tcli::TRowSet row_set;          // the last FetchResults batch
+    SpkBatch batch;                 // the last FetchResults batch
     bool has_row_set = false;
-    int32_t active_rows = 0;        // rows in `row_set`
-    int32_t current_row = 0;        // 0-based row of `row_set` that is current
+    int32_t active_rows = 0;        // rows in `batch`
+    int32_t current_row = 0;        // 0-based row of `batch` that is current
     bool end_of_data = false;       // the server answered a fetch with no rows
-    // The columns of `row_set` as fetch_batch found them; valid while
-    // `views_of` is the address of row_set's columns.
-    std::vector<SpkColumnView> views;
-    const tcli::TColumn *views_of = nullptr;
     int64_t rows_delivered = 0;     // rows made current so far (for the row limit)
     // A catalog result: the columns it presents over the server's (or over
-    // `row_set` itself), and the rows it passes over (spk_shape.h).
+    // `batch` itself), and the rows it passes over (spk_shape.h).
     std::shared_ptr<SpkResultShape> shape;
-    // The rows were made by the driver: `row_set` is the whole result and no
+    // The rows were made by the driver: `batch` is the whole result and no
     // server operation stands behind it.
     bool local = false;
 

@@ -82,9 +82,7 @@ SpkOperation *spk_stmt_operation(SpkStatement *stmt) { return stmt->operation; }
 
 void spk_operation_release_rows(SpkOperation *op) {
     if (!op) return;
-    op->row_set = tcli::TRowSet();
-    op->views.clear();
-    op->views_of = nullptr;
+    op->batch = SpkBatch();
     op->has_row_set = false;
     op->active_rows = 0;
     op->current_row = 0;

@@ -312,6 +312,22 @@ template <class PArgs, class Req> bool write_call(SpkTransportStack *st, const C
     });
 }
 
+// The result of a FetchResults reply, read column by column (spk_batch.h)
+// instead of by the generated reader.
+struct FetchPresult {
+    SpkFetchReply *success = nullptr;
+    int32_t string_limit = 0;
+    struct {
+        bool success = false;
+    } __isset;
+    void read(TProtocol *p) { __isset.success = spk_batch_read_result(p, string_limit, success); }
+};
+
+template <class PResult> void prepare_result(PResult &, const SpkTransportStack *) {}
+void prepare_result(FetchPresult &r, const SpkTransportStack *st) {
+    r.string_limit = st->config ? st->config->getMaxMessageSize() : SPK_MAX_MESSAGE_SIZE;
+}
+
 // Reads the reply of the call into `resp`.
 template <class PResult, class Resp> bool read_reply(SpkTransportStack *st, const CallText &call, Resp *resp, Failure *f) {
     return guarded(f, [&] {
@@ -343,6 +359,7 @@ template <class PResult, class Resp> bool read_reply(SpkTransportStack *st, cons
         }
         PResult result;
         result.success = resp;
+        prepare_result(result, st);
         result.read(p);
         p->readMessageEnd();
         p->getTransport()->readEnd();
@@ -373,10 +390,10 @@ int drain_prefetch(void *h, SpkConnection *conn, const CallText &call = kFetchRe
     if (!st->prefetch_owner) return 0;
     const void *owner = st->prefetch_owner;
     st->prefetch_owner = nullptr;
-    auto resp = std::make_unique<tcli::TFetchResultsResp>();
+    auto resp = std::make_unique<SpkFetchReply>();
     Failure f;
     start_deadline(st);
-    if (!read_reply<tcli::TCLIService_FetchResults_presult>(st, call, resp.get(), &f))
+    if (!read_reply<FetchPresult>(st, call, resp.get(), &f))
         return fail_exchange(h, conn, call, f);
     st->parked = std::move(resp);
     st->parked_owner = owner;
@@ -618,7 +635,7 @@ int spk_tcli_get_result_set_metadata(void *h, const tcli::TOperationHandle &op,
 namespace {
 // A fetch's status is traced; an error or invalid-handle status is posted
 // and fails, so that a failing fetch is never taken for the end of the data.
-int fetch_status(void *h, const tcli::TFetchResultsResp &resp) {
+int fetch_status(void *h, const SpkFetchReply &resp) {
     trace_status(h, resp.status);
     if (resp.status.statusCode == tcli::TStatusCode::ERROR_STATUS ||
         resp.status.statusCode == tcli::TStatusCode::INVALID_HANDLE_STATUS) {
@@ -629,8 +646,7 @@ int fetch_status(void *h, const tcli::TFetchResultsResp &resp) {
 }
 }  // namespace
 
-int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows,
-                           tcli::TFetchResultsResp *resp) {
+int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows, SpkFetchReply *resp) {
     SpkConnection *conn = spk_conn_of(h);
     if (!conn || !resp) return -1;
     SpkTransportGuard guard(conn);
@@ -638,7 +654,7 @@ int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t ma
     req.operationHandle = op;
     req.orientation = tcli::TFetchOrientation::FETCH_NEXT;
     req.maxRows = max_rows;
-    if (exchange<tcli::TCLIService_FetchResults_pargs, tcli::TCLIService_FetchResults_presult>(
+    if (exchange<tcli::TCLIService_FetchResults_pargs, FetchPresult>(
             h, conn, kFetchResults, req, resp) != 0)
         return -1;
     return fetch_status(h, *resp);
@@ -663,22 +679,21 @@ int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperati
     return 0;
 }
 
-int spk_tcli_fetch_results_recv(void *h, const void *owner, tcli::TFetchResultsResp *resp) {
+int spk_tcli_fetch_results_recv(void *h, const void *owner, SpkFetchReply *resp) {
     SpkConnection *conn = spk_conn_of(h);
     if (!conn || !resp) return -1;
     SpkTransportGuard guard(conn);
     SpkTransportStack *st = conn->transport_stack;
     if (!st || !st->protocol) return fail_unusable(h, conn, kFetchResults);
     if (st->parked && st->parked_owner == owner) {
-        using std::swap;
-        swap(*resp, *st->parked);
+        *resp = std::move(*st->parked);
         st->parked.reset();
         st->parked_owner = nullptr;
     } else if (st->prefetch_owner == owner && !st->broken) {
         st->prefetch_owner = nullptr;
         Failure f;
         start_deadline(st);
-        if (!read_reply<tcli::TCLIService_FetchResults_presult>(st, kFetchResults, resp, &f))
+        if (!read_reply<FetchPresult>(st, kFetchResults, resp, &f))
             return fail_exchange(h, conn, kFetchResults, f);
     } else {
         return fail_unusable(h, conn, kFetchResults);

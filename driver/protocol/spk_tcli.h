@@ -17,6 +17,7 @@
 #include <string>
 
 #include "TCLIService_types.h"
+#include "spk_batch.h"
 #include "spk_err.h"
 #include "spk_handles.h"
 
@@ -94,11 +95,10 @@ int spk_tcli_close_operation(void *h, const tcli::TOperationHandle &op);
 // resp->schema when resp->__isset.schema.
 int spk_tcli_get_result_set_metadata(void *h, const tcli::TOperationHandle &op,
                                      tcli::TGetResultSetMetadataResp *resp);
-// FetchResults (orientation FETCH_NEXT): the caller reads resp->results when
-// resp->__isset.results.  An error or invalid-handle status is posted and
+// FetchResults (orientation FETCH_NEXT): the rows are in resp->batch when
+// resp->has_columns.  An error or invalid-handle status is posted and
 // fails, so a failing fetch is never mistaken for the end of the data.
-int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows,
-                           tcli::TFetchResultsResp *resp);
+int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t max_rows, SpkFetchReply *resp);
 // FetchResults in two halves, so that the server produces the next batch
 // while the driver converts the current one.  The request goes out now; its
 // reply is read by spk_tcli_fetch_results_recv with the same `owner` (the
@@ -108,7 +108,7 @@ int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t ma
 // closed in the middle of its result).  A send that fails only traces: the
 // connection is then broken, and the next call says so.
 int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperationHandle &op, int64_t max_rows);
-int spk_tcli_fetch_results_recv(void *h, const void *owner, tcli::TFetchResultsResp *resp);
+int spk_tcli_fetch_results_recv(void *h, const void *owner, SpkFetchReply *resp);
 void spk_tcli_fetch_forget(void *h, const void *owner);
 
 // GetOperationStatus: a non-success status is posted and fails.

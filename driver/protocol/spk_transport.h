@@ -16,6 +16,7 @@
 #include <string>
 
 #include "TCLIService.h"
+#include "spk_batch.h"
 #include "spk_handles.h"
 #include "transport/spk_net_socket.h"
 
@@ -120,7 +121,7 @@ struct SpkTransportStack {
     // the operation it is for; and a reply read off the wire before another
     // exchange, kept until its owner asks for it.
     const void *prefetch_owner = nullptr;
-    std::unique_ptr<tcli::TFetchResultsResp> parked;
+    std::unique_ptr<SpkFetchReply> parked;
     const void *parked_owner = nullptr;
 };
 

@@ -249,16 +249,9 @@ int spk_catalog_open_server(SpkStatement *stmt, const tcli::TOperationHandle &ha
 int spk_catalog_open_local(SpkStatement *stmt, const SpkShapeColumn *columns, int count, tcli::TRowSet *rows) {
     SpkOperation *op = stmt->operation;
     spk_operation_release_rows(op);
-    size_t n = 0;
-    if (!rows->columns.empty()) {
-        const tcli::TColumn &c = rows->columns[0];
-        n = c.__isset.stringVal ? c.stringVal.values.size()
-            : c.__isset.i16Val  ? c.i16Val.values.size()
-                                : c.i32Val.values.size();
-    }
     if (describe_columns(stmt, columns, count) != 0) return -1;
-    using std::swap;
-    swap(op->row_set, *rows);
+    spk_batch_from_row_set(*rows, &op->batch);
+    size_t n = op->batch.columns.empty() ? 0 : op->batch.columns[0].count;
     spk_stmt_attach_local(stmt);
     op->has_row_set = n > 0;
     op->active_rows = (int32_t)n;

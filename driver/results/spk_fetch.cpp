@@ -24,54 +24,6 @@ namespace {
 constexpr int64_t kDefaultBatch = 10000;
 constexpr int64_t kBatchBudget = 64 << 20;
 
-// The member of a TColumn union that carries its values, tried in a fixed
-// order; SPK_MEMBER_NONE when none is set.
-enum ColumnMember {
-    SPK_MEMBER_NONE = 0,
-    SPK_MEMBER_I32,
-    SPK_MEMBER_STRING,
-    SPK_MEMBER_BINARY,
-    SPK_MEMBER_BOOL,
-    SPK_MEMBER_BYTE,
-    SPK_MEMBER_I16,
-    SPK_MEMBER_I64,
-    SPK_MEMBER_DOUBLE,
-};
-
-ColumnMember column_member(const tcli::TColumn &c) {
-    if (c.__isset.i32Val) return SPK_MEMBER_I32;
-    if (c.__isset.stringVal) return SPK_MEMBER_STRING;
-    if (c.__isset.binaryVal) return SPK_MEMBER_BINARY;
-    if (c.__isset.boolVal) return SPK_MEMBER_BOOL;
-    if (c.__isset.byteVal) return SPK_MEMBER_BYTE;
-    if (c.__isset.i16Val) return SPK_MEMBER_I16;
-    if (c.__isset.i64Val) return SPK_MEMBER_I64;
-    if (c.__isset.doubleVal) return SPK_MEMBER_DOUBLE;
-    return SPK_MEMBER_NONE;
-}
-
-// Number of values of the column's member, and its null bitmap.
-size_t member_values(const tcli::TColumn &c, ColumnMember m, const std::string **nulls) {
-    switch (m) {
-    case SPK_MEMBER_I32: *nulls = &c.i32Val.nulls; return c.i32Val.values.size();
-    case SPK_MEMBER_STRING: *nulls = &c.stringVal.nulls; return c.stringVal.values.size();
-    case SPK_MEMBER_BINARY: *nulls = &c.binaryVal.nulls; return c.binaryVal.values.size();
-    case SPK_MEMBER_BOOL: *nulls = &c.boolVal.nulls; return c.boolVal.values.size();
-    case SPK_MEMBER_BYTE: *nulls = &c.byteVal.nulls; return c.byteVal.values.size();
-    case SPK_MEMBER_I16: *nulls = &c.i16Val.nulls; return c.i16Val.values.size();
-    case SPK_MEMBER_I64: *nulls = &c.i64Val.nulls; return c.i64Val.values.size();
-    case SPK_MEMBER_DOUBLE: *nulls = &c.doubleVal.nulls; return c.doubleVal.values.size();
-    default: *nulls = nullptr; return 0;
-    }
-}
-
-// Row r is NULL when byte r / 8 exists in the bitmap and its bit r mod 8
-// (least significant bit first) is set; rows past a short bitmap are not NULL.
-bool row_is_null(const std::string *nulls, size_t r) {
-    if (!nulls || r / 8 >= nulls->size()) return false;
-    return ((static_cast<unsigned char>((*nulls)[r / 8]) >> (r % 8)) & 1) != 0;
-}
-
 SpkConnection *conn_of(SpkStatement *stmt) { return (SpkConnection *)stmt->parent; }
 
 
@@ -85,9 +37,7 @@ SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
 // Forgets the rows of the current batch and remembers that the result is
 // exhausted: later fetches answer SQL_NO_DATA without asking the server.
 void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
-    op->views.clear();
-    op->views_of = nullptr;
-    op->row_set = tcli::TRowSet();
+    op->batch = SpkBatch();
     op->has_row_set = false;
     op->active_rows = 0;
     op->current_row = 0;
@@ -98,24 +48,16 @@ void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
 // Checks a batch that has columns: every column carries a known member with
 // one value per row, and the batch has at least the described columns.
 // Returns the row count, or -1 with HY000 posted.
-int64_t batch_rows(SpkStatement *stmt, const tcli::TRowSet &rows) {
-    const std::vector<tcli::TColumn> &cols = rows.columns;
-    const std::string *nulls = nullptr;
-    ColumnMember first = column_member(cols[0]);
-    if (first == SPK_MEMBER_NONE) {
-        SPK_LOG(stmt, LOG_ERROR, "Unknown column type in fetch_row");
-        spk_post_error(stmt, "HY000", 0, "Unknown column type in fetch_row");
-        return -1;
-    }
-    size_t n = member_values(cols[0], first, &nulls);
-    for (size_t i = 1; i < cols.size(); i++) {
-        ColumnMember m = column_member(cols[i]);
-        if (m == SPK_MEMBER_NONE) {
+int64_t batch_rows(SpkStatement *stmt, const SpkBatch &batch) {
+    const std::vector<SpkBatchColumn> &cols = batch.columns;
+    size_t n = cols[0].count;
+    for (size_t i = 0; i < cols.size(); i++) {
+        if (cols[i].kind == SPK_BATCH_NONE) {
             SPK_LOG(stmt, LOG_ERROR, "Unknown column type in fetch_row (column %d)", (int)(i + 1));
             spk_post_error(stmt, "HY000", 0, "Unknown column type in fetch_row");
             return -1;
         }
-        size_t ni = member_values(cols[i], m, &nulls);
+        size_t ni = cols[i].count;
         if (ni != n) {
             SPK_LOG(stmt, LOG_ERROR, "fetch_row: column %d has %l values, column 1 has %l", (int)(i + 1),
                     (long long)ni, (long long)n);
@@ -182,7 +124,7 @@ void prefetch_next(SpkStatement *stmt, SpkOperation *op) {
 // SQL_SUCCESS with the batch's first row current, SQL_NO_DATA at the end of
 // the data, SQL_ERROR.
 SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
-    tcli::TFetchResultsResp resp;
+    SpkFetchReply resp;
     if (!op->has_op) {
         SPK_LOG(stmt, LOG_ERROR, "spk_fetch_row: null op handle");
         return post_no_cursor(stmt, "NULL op handle in fectch");
@@ -201,54 +143,39 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     }
     if (spk_stmt_fetch_end(stmt) != 0 || fetched != 0) return SQL_ERROR;
     // The previous batch was used up; it goes whatever the answer was.
-    op->views.clear();
-    op->views_of = nullptr;
-    op->row_set = tcli::TRowSet();
+    op->batch = SpkBatch();
     op->has_row_set = false;
     op->active_rows = 0;
     op->current_row = 0;
 
-    if (!resp.__isset.results) {
+    if (!resp.has_results) {
         SPK_LOG(stmt, LOG_DETAIL, "fetch_row: no row_set");
         reach_end_of_data(stmt, op);
         return SQL_NO_DATA;
     }
-    tcli::TRowSet &rows = resp.results;
-    if (!rows.__isset.columns || rows.columns.empty()) {
+    if (!resp.has_columns || resp.batch.columns.empty()) {
         // Rows in a form this driver does not read must not pass for the end
         // of the data.
-        if (!rows.rows.empty() || rows.__isset.binaryColumns) {
+        if (resp.other_form) {
             SPK_LOG(stmt, LOG_ERROR, "fetch_row: rows not in column form");
             spk_post_error(stmt, "HY000", 0, "fetch_row: the server sent rows not in column form");
             return SQL_ERROR;
         }
-        SPK_LOG(stmt, LOG_DETAIL, rows.__isset.columns ? "fetch_row: column->len == 0" : "fetch_row: no columns");
+        SPK_LOG(stmt, LOG_DETAIL, resp.has_columns ? "fetch_row: column->len == 0" : "fetch_row: no columns");
         reach_end_of_data(stmt, op);
         return SQL_NO_DATA;
     }
-    int64_t n = batch_rows(stmt, rows);
+    int64_t n = batch_rows(stmt, resp.batch);
     if (n < 0) return SQL_ERROR;
     SPK_LOG(stmt, LOG_DETAIL, "fetch_row: active_rows = %d", (int)n);
     if (n == 0) {
         reach_end_of_data(stmt, op);
         return SQL_NO_DATA;
     }
-    // The generated types have no move assignment: swap instead of copying
-    // every value of the batch.
-    using std::swap;
-    swap(op->row_set, rows);
+    op->batch = std::move(resp.batch);
     op->has_row_set = true;
     op->active_rows = (int32_t)n;
     op->current_row = 0;
-    const std::vector<tcli::TColumn> &cols = op->row_set.columns;
-    op->views.resize(cols.size());
-    for (size_t i = 0; i < cols.size(); i++) {
-        SpkColumnView &v = op->views[i];
-        v.column = &cols[i];
-        v.member = column_member(cols[i]);
-        v.count = member_values(cols[i], (ColumnMember)v.member, &v.nulls);
-    }
-    op->views_of = cols.data();
     prefetch_next(stmt, op);
     return SQL_SUCCESS;
 }
@@ -355,62 +282,32 @@ void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
     out->bytes = nullptr;
     out->length = 0;
     if (!op || !op->has_row_set) return;
-    const std::vector<tcli::TColumn> &cols = op->row_set.columns;
+    const std::vector<SpkBatchColumn> &cols = op->batch.columns;
     if (column < 1 || (size_t)column > cols.size()) return;
     if (op->current_row < 0 || op->current_row >= op->active_rows) return;
     size_t r = (size_t)op->current_row;
-    const tcli::TColumn &c = cols[column - 1];
-    ColumnMember m;
-    const std::string *nulls = nullptr;
-    size_t n;
-    if (op->views_of == cols.data() && op->views.size() == cols.size()) {
-        const SpkColumnView &v = op->views[column - 1];
-        m = (ColumnMember)v.member;
-        nulls = v.nulls;
-        n = v.count;
-    } else {
-        m = column_member(c);
-        n = member_values(c, m, &nulls);
-    }
-    if (r >= n || row_is_null(nulls, r)) return;
-    switch (m) {
-    case SPK_MEMBER_I32:
-        out->kind = SPK_VALUE_INT;
-        out->i = c.i32Val.values[r];
+    const SpkBatchColumn &c = cols[column - 1];
+    if (r >= c.count || c.is_null(r)) return;
+    switch (c.kind) {
+    case SPK_BATCH_STRING:
+    case SPK_BATCH_BINARY:
+        out->kind = c.kind == SPK_BATCH_STRING ? SPK_VALUE_STRING : SPK_VALUE_BINARY;
+        out->bytes = c.bytes(r, &out->length);
         break;
-    case SPK_MEMBER_STRING: {
-        const std::string &s = c.stringVal.values[r];
-        out->kind = SPK_VALUE_STRING;
-        out->bytes = s.data();
-        out->length = s.size();
-        break;
-    }
-    case SPK_MEMBER_BINARY: {
-        const std::string &s = c.binaryVal.values[r];
-        out->kind = SPK_VALUE_BINARY;
-        out->bytes = s.data();
-        out->length = s.size();
-        break;
-    }
-    case SPK_MEMBER_BOOL:
+    case SPK_BATCH_BOOL:
         out->kind = SPK_VALUE_BOOL;
-        out->i = c.boolVal.values[r] ? 1 : 0;
+        out->i = c.fixed[r];
         break;
-    case SPK_MEMBER_BYTE:
+    case SPK_BATCH_BYTE:
+    case SPK_BATCH_I16:
+    case SPK_BATCH_I32:
+    case SPK_BATCH_I64:
         out->kind = SPK_VALUE_INT;
-        out->i = c.byteVal.values[r];
+        out->i = c.integer(r);
         break;
-    case SPK_MEMBER_I16:
-        out->kind = SPK_VALUE_INT;
-        out->i = c.i16Val.values[r];
-        break;
-    case SPK_MEMBER_I64:
-        out->kind = SPK_VALUE_INT;
-        out->i = c.i64Val.values[r];
-        break;
-    case SPK_MEMBER_DOUBLE:
+    case SPK_BATCH_DOUBLE:
         out->kind = SPK_VALUE_DOUBLE;
-        out->d = c.doubleVal.values[r];
+        out->d = c.number<double>(r);
         break;
     default: break;
     }

@@ -68,8 +68,9 @@ class FetchUnit : public ::testing::Test {
     // known to have nothing after it.
     void load(const std::vector<tcli::TColumn> &columns) {
         SpkOperation *o = op();
-        o->row_set = tcli::TRowSet();
-        o->row_set.__set_columns(columns);
+        tcli::TRowSet rows;
+        rows.__set_columns(columns);
+        spk_batch_from_row_set(rows, &o->batch);
         o->has_row_set = true;
         o->has_op = true;   // rows come from an open operation
         o->active_rows = columns.empty() ? 0 : (int32_t)tarn_fake::column_rows(columns[0]);
@@ -175,9 +176,11 @@ TEST_F(FetchUnit, AccessorHandsStringsOverInPlace) {
     op()->current_row = 1;
     SpkValue v;
     spk_column_value(stmt, 1, &v);
-    EXPECT_EQ(v.bytes, op()->row_set.columns[0].stringVal.values[1].data());
+    size_t length = 0;
+    EXPECT_EQ(v.bytes, op()->batch.columns[0].bytes(1, &length));
+    EXPECT_EQ(length, 4u);
     spk_column_value(stmt, 2, &v);
-    EXPECT_EQ(v.bytes, op()->row_set.columns[1].binaryVal.values[1].data());
+    EXPECT_EQ(v.bytes, op()->batch.columns[1].bytes(1, &length));
 }
 
 TEST_F(FetchUnit, AccessorGivesNoValueOutsideTheBatch) {

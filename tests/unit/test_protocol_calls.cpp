@@ -372,12 +372,13 @@ TEST(ProtocolCalls, FetchResultsRequestAndBatches) {
     std::vector<size_t> sizes;
     std::string nulls;
     for (int i = 0; i < 4; i++) {
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         ASSERT_EQ(spk_tcli_fetch_results(k.stmt, op, 2, &resp), 0);
-        ASSERT_TRUE(resp.__isset.results);
-        ASSERT_EQ(resp.results.columns.size(), 1u);
-        sizes.push_back(resp.results.columns[0].stringVal.values.size());
-        nulls += resp.results.columns[0].stringVal.nulls + "|";
+        ASSERT_TRUE(resp.has_columns);
+        ASSERT_EQ(resp.batch.columns.size(), 1u);
+        ASSERT_EQ(resp.batch.columns[0].kind, SPK_BATCH_STRING);
+        sizes.push_back(resp.batch.columns[0].count);
+        nulls += resp.batch.columns[0].nulls + "|";
     }
     EXPECT_EQ(sizes, (std::vector<size_t>{2, 2, 1, 0}));
     EXPECT_EQ(nulls, "\x02||\x01||");   // short bitmaps, as the server sends them
@@ -396,7 +397,7 @@ TEST(ProtocolCalls, FetchResultsFailures) {
         tcli::TOperationHandle op;
         ASSERT_EQ(spk_tcli_execute_statement(k.stmt, "SELECT 1", &op), 0);
         k.srv.fail_next("FetchResults", Fault::AppException, "out of cheese");
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         EXPECT_EQ(spk_tcli_fetch_results(k.stmt, op, 100, &resp), -1);
         EXPECT_EQ(k.sqlstate(), "HY000");
         EXPECT_EQ(k.message(), kGeneral + "t_c_l_i_service_if_fetch_results fails: 'application error: out of cheese'");
@@ -411,7 +412,7 @@ TEST(ProtocolCalls, FetchResultsFailures) {
             r.status = tarn_fake::error_status("Division by zero", "22012", 0);
             r.__isset.results = false;
         };
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         EXPECT_EQ(spk_tcli_fetch_results(k.stmt, op, 100, &resp), -1);
         EXPECT_EQ(k.sqlstate(), "22012");
         EXPECT_EQ(k.message(), kPrefix + "Division by zero");
@@ -426,9 +427,9 @@ TEST(ProtocolCalls, FetchResultsFailures) {
         k.srv.handlers().FetchResults = [](auto &, tcli::TFetchResultsResp &r) {
             r.status.statusCode = tcli::TStatusCode::SUCCESS_WITH_INFO_STATUS;
         };
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         EXPECT_EQ(spk_tcli_fetch_results(k.stmt, op, 100, &resp), 0);
-        EXPECT_TRUE(resp.__isset.results);
+        EXPECT_TRUE(resp.has_results);
         EXPECT_EQ(k.count(), 0);
     }
 }
@@ -461,7 +462,7 @@ TEST(ProtocolCalls, BrokenConnectionFailsFastWith08S01) {
         tcli::TOperationHandle op;
         ASSERT_EQ(spk_tcli_execute_statement(k.stmt, "SELECT 1", &op), 0);
         k.srv.fail_next("FetchResults", Fault::DropMidReply);
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         EXPECT_EQ(spk_tcli_fetch_results(k.stmt, op, 100, &resp), -1);
         size_t sent = k.srv.records().size();
 
@@ -479,7 +480,7 @@ TEST(ProtocolCalls, NoConnection) {
     EXPECT_EQ(spk_tcli_execute_statement(stmt, "SELECT 1", &op), -1);
     EXPECT_EQ(TestConnection::sqlstate(stmt), "08S01");
     EXPECT_EQ(spk_tcli_close_operation(stmt, op), -1);
-    tcli::TFetchResultsResp resp;
+    SpkFetchReply resp;
     EXPECT_EQ(spk_tcli_fetch_results(stmt, op, 10, &resp), -1);
     SpkString *out = nullptr;
     EXPECT_EQ(spk_get_string_info(tc.conn, 17, &out), -1);
@@ -508,12 +509,12 @@ TEST(ProtocolLimits, LimitsApplyToEachReply) {
         ASSERT_EQ(spk_tcli_execute_statement(k.stmt, "SELECT s FROM big", &op), 0);
         // Six replies of 600 KiB each: together far above the limit, each below it.
         for (int i = 0; i < 6; i++) {
-            tcli::TFetchResultsResp resp;
+            SpkFetchReply resp;
             ASSERT_EQ(spk_tcli_fetch_results(k.stmt, op, 1, &resp), 0) << i << ": " << k.message();
-            ASSERT_EQ(resp.results.columns[0].stringVal.values.size(), 1u);
+            ASSERT_EQ(resp.batch.columns[0].count, 1u);
         }
         // One reply of 2 MiB is refused, cleanly.
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         EXPECT_EQ(spk_tcli_fetch_results(k.stmt, op, 1, &resp), -1);
         std::string m = k.message();
         std::string expected = kLink + "t_c_l_i_service_if_fetch_results fails: '";
@@ -536,8 +537,8 @@ TEST(ProtocolLimits, DefaultLimitsLetLargeBatchesThrough) {
         };
         tcli::TOperationHandle op;
         ASSERT_EQ(spk_tcli_execute_statement(k.stmt, "SELECT s FROM big", &op), 0);
-        tcli::TFetchResultsResp resp;
+        SpkFetchReply resp;
         ASSERT_EQ(spk_tcli_fetch_results(k.stmt, op, 1000, &resp), 0) << k.message();
-        EXPECT_EQ(resp.results.columns[0].stringVal.values.size(), 20u);
+        EXPECT_EQ(resp.batch.columns[0].count, 20u);
     }
 }
