@@ -1342,3 +1342,165 @@ SQLRETURN spk_get_data(SpkStatement *stmt, int column_number, int target_type, v
     return convert_value(stmt, column_number, &value, record, target_type, target, buffer_length, indicator,
                          length, app);
 }
+
+// ---------------------------------------------------------------------------
+// Runs of rows
+
+namespace {
+
+enum RunKernel { K_GENERIC, K_INTEGER, K_DOUBLE, K_TEXT, K_DATE, K_TIMESTAMP };
+
+bool two_digits(const char *s, int *out) {
+    if (!is_digit(s[0]) || !is_digit(s[1])) return false;
+    *out = (s[0] - '0') * 10 + (s[1] - '0');
+    return true;
+}
+
+// "YYYY-MM-DD", as Spark writes the dates of years 0 to 9999.
+bool spark_date(const char *s, size_t n, SQL_DATE_STRUCT *d) {
+    if (n < 10 || s[4] != '-' || s[7] != '-') return false;
+    int hi, lo, month, day;
+    if (!two_digits(s, &hi) || !two_digits(s + 2, &lo) || !two_digits(s + 5, &month) || !two_digits(s + 8, &day))
+        return false;
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int year = hi * 100 + lo;
+    if (month < 1 || month > 12 || day < 1) return false;
+    if (day > days[month - 1] + (month == 2 && leap_year(year) ? 1 : 0)) return false;
+    d->year = (SQLSMALLINT)year;
+    d->month = (SQLUSMALLINT)month;
+    d->day = (SQLUSMALLINT)day;
+    return true;
+}
+
+// "YYYY-MM-DD hh:mm:ss[.f...]" with at most nine fraction digits.
+bool spark_timestamp(const char *s, size_t n, SQL_TIMESTAMP_STRUCT *ts) {
+    SQL_DATE_STRUCT d;
+    if (n < 19 || n == 20 || n > 29 || !spark_date(s, 10, &d) || s[10] != ' ' || s[13] != ':' || s[16] != ':')
+        return false;
+    int hour, minute, second;
+    if (!two_digits(s + 11, &hour) || !two_digits(s + 14, &minute) || !two_digits(s + 17, &second)) return false;
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    uint32_t fraction = 0;
+    if (n > 19) {
+        if (s[19] != '.') return false;
+        size_t k = 20;
+        for (; k < n; k++) {
+            if (!is_digit(s[k])) return false;
+            fraction = fraction * 10 + (uint32_t)(s[k] - '0');
+        }
+        for (k -= 20; k < 9; k++) fraction *= 10;
+    }
+    *ts = {d.year, d.month, d.day, (SQLUSMALLINT)hour, (SQLUSMALLINT)minute, (SQLUSMALLINT)second, fraction};
+    return true;
+}
+
+RunKernel run_kernel(const SpkBatchColumn &col, Group g, Target t) {
+    switch (col.kind) {
+    case SPK_BATCH_BOOL:
+    case SPK_BATCH_BYTE:
+    case SPK_BATCH_I16:
+    case SPK_BATCH_I32:
+    case SPK_BATCH_I64: return g == G_INTEGER && int_range(t) ? K_INTEGER : K_GENERIC;
+    case SPK_BATCH_DOUBLE: return g == G_DOUBLE && t == T_DOUBLE ? K_DOUBLE : K_GENERIC;
+    case SPK_BATCH_STRING:
+        if (t == T_CHAR && MATRIX[T_CHAR][g] == TXT) return K_TEXT;
+        if (g == G_DATE && t == T_DATE) return K_DATE;
+        if (g == G_TIMESTAMP && t == T_TIMESTAMP) return K_TIMESTAMP;
+        return K_GENERIC;
+    default: return K_GENERIC;
+    }
+}
+
+void run_put_length(SQLLEN *ind, SQLLEN *len, SQLLEN n) {
+    if (ind) *ind = n;
+    if (len) *len = n;
+}
+
+}  // namespace
+
+size_t spk_convert_run(int column_number, const SpkBatchColumn &col, size_t first, size_t count,
+                       const SpkField *record, const SpkField *app, int c_type, const SpkRunTarget &to) {
+    if (!record) return 0;
+    if (c_type == SQL_ARD_TYPE) c_type = SQL_C_DEFAULT;
+    if (c_type == SQL_C_DEFAULT) c_type = spk_data_default_c_type(record->concise_type, record->is_unsigned);
+    const Target t = target_of(c_type);
+    const Group g = group_of(record->concise_type);
+    if (t == T_NONE || g == G_OTHER) return 0;
+    const RunKernel kernel = to.data ? run_kernel(col, g, t) : K_GENERIC;
+    const IntRange *range = int_range(t);
+    SQLLEN *length_of_indicator = to.length == to.indicator ? nullptr : to.length;
+    SpkField scratch = *record;
+    for (size_t k = 0; k < count; k++) {
+        const size_t r = first + k;
+        char *out = to.data ? to.data + k * to.data_step : nullptr;
+        SQLLEN *ind = to.indicator ? (SQLLEN *)((char *)to.indicator + k * to.length_step) : nullptr;
+        SQLLEN *len = length_of_indicator ? (SQLLEN *)((char *)length_of_indicator + k * to.length_step) : nullptr;
+        if (r >= col.count || col.is_null(r)) {
+            if (!ind) return k;
+            *ind = SQL_NULL_DATA;
+            if (len) *len = 0;
+            continue;
+        }
+        switch (kernel) {
+        case K_INTEGER: {
+            int64_t v = col.integer(r);
+            bool neg = v < 0;
+            uint64_t mag = neg ? 0 - (uint64_t)v : (uint64_t)v;
+            if (neg ? mag > range->neg_max : mag > range->pos_max) return k;
+            store_integer((unsigned char *)out, *range, neg, mag);
+            run_put_length(ind, len, range->size);
+            continue;
+        }
+        case K_DOUBLE: {
+            double d = col.number<double>(r);
+            memcpy(out, &d, 8);
+            run_put_length(ind, len, 8);
+            continue;
+        }
+        case K_TEXT: {
+            size_t n;
+            const char *s = col.bytes(r, &n);
+            if (to.buffer_length > 0 && (SQLLEN)n < to.buffer_length) {
+                memcpy(out, s, n);
+                out[n] = 0;
+                run_put_length(ind, len, (SQLLEN)n);
+                continue;
+            }
+            break;
+        }
+        case K_DATE: {
+            size_t n;
+            const char *s = col.bytes(r, &n);
+            SQL_DATE_STRUCT d;
+            if (n == 10 && spark_date(s, n, &d)) {
+                memcpy(out, &d, sizeof d);
+                run_put_length(ind, len, (SQLLEN)sizeof d);
+                continue;
+            }
+            break;
+        }
+        case K_TIMESTAMP: {
+            size_t n;
+            const char *s = col.bytes(r, &n);
+            SQL_TIMESTAMP_STRUCT ts;
+            if (spark_timestamp(s, n, &ts)) {
+                memcpy(out, &ts, sizeof ts);
+                run_put_length(ind, len, (SQLLEN)sizeof ts);
+                continue;
+            }
+            break;
+        }
+        case K_GENERIC: break;
+        }
+        // Any other value, or one the loops above leave alone: the general
+        // conversion, on a copy of the record's piece state.
+        SpkValue v;
+        spk_batch_value(col, r, &v);
+        scratch.data_done = 0;
+        scratch.data_offset = 0;
+        if (convert_value(nullptr, column_number, &v, &scratch, c_type, out, to.buffer_length, ind, len, app) !=
+            SQL_SUCCESS)
+            return k;
+    }
+    return count;
+}

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "spk_batch.h"
 #include "spk_field.h"
 #include "spk_handles.h"
 #include "spk_value.h"
@@ -51,3 +52,24 @@ int spk_data_default_c_type(int sql_type, int is_unsigned);
 
 // Where spk_get_data reads values; spk_column_value unless a test replaces it.
 extern void (*spk_data_value_hook)(SpkStatement *stmt, int column, SpkValue *out);
+
+// Where a run of rows of one bound column goes: the buffers of the run's
+// first row, and the bytes from one row's buffers to the next.
+struct SpkRunTarget {
+    char *data;                 // may be null
+    SQLLEN *indicator;          // may be null
+    SQLLEN *length;             // null when it is the indicator
+    size_t data_step;
+    size_t length_step;         // for both the indicator and the length
+    SQLLEN buffer_length;
+};
+
+// Converts rows [first, first + count) of a batch column into bound buffers,
+// each value exactly as spk_get_data converts it alone for a fresh row, with
+// the common pairs (integers, doubles, text into text, dates and timestamps
+// in Spark's layout) in loops of their own.  Stops at the first value whose
+// conversion is not a plain SQL_SUCCESS (a warning or an error): that row is
+// left for spk_get_data, which reports it.  Posts nothing, changes no
+// descriptor.  Returns the rows converted.
+size_t spk_convert_run(int column_number, const SpkBatchColumn &column, size_t first, size_t count,
+                       const SpkField *record, const SpkField *app, int c_type, const SpkRunTarget &target);

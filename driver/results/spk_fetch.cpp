@@ -275,18 +275,12 @@ void spk_column_value(SpkStatement *stmt, int column, SpkValue *out) {
     spk_row_value(op, column, out);
 }
 
-void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
+void spk_batch_value(const SpkBatchColumn &c, size_t r, SpkValue *out) {
     out->kind = SPK_VALUE_NONE;
     out->i = 0;
     out->d = 0;
     out->bytes = nullptr;
     out->length = 0;
-    if (!op || !op->has_row_set) return;
-    const std::vector<SpkBatchColumn> &cols = op->batch.columns;
-    if (column < 1 || (size_t)column > cols.size()) return;
-    if (op->current_row < 0 || op->current_row >= op->active_rows) return;
-    size_t r = (size_t)op->current_row;
-    const SpkBatchColumn &c = cols[column - 1];
     if (r >= c.count || c.is_null(r)) return;
     switch (c.kind) {
     case SPK_BATCH_STRING:
@@ -311,6 +305,19 @@ void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
         break;
     default: break;
     }
+}
+
+void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
+    out->kind = SPK_VALUE_NONE;
+    out->i = 0;
+    out->d = 0;
+    out->bytes = nullptr;
+    out->length = 0;
+    if (!op || !op->has_row_set) return;
+    const std::vector<SpkBatchColumn> &cols = op->batch.columns;
+    if (column < 1 || (size_t)column > cols.size()) return;
+    if (op->current_row < 0 || op->current_row >= op->active_rows) return;
+    spk_batch_value(cols[column - 1], (size_t)op->current_row, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -432,6 +439,49 @@ SQLRETURN fetch_row(SpkStatement *stmt, bool *row_error) {
     return rc;
 }
 
+// After a row of a rowset, the rows that follow it in the batch in hand, up
+// to `room`, go column by column: each bound column's values in one loop
+// (spk_convert_run).  The run ends before the first row with a value the
+// loops leave to the row-by-row path (a warning, an error), which then
+// takes that row.  Catalog results (which pass over rows) and bookmarks
+// take the row-by-row path throughout.  Returns the rows delivered, each a
+// plain success; they are made current one after the other as fetch_row
+// would.
+int64_t fetch_run(SpkStatement *stmt, int64_t room) {
+    SpkOperation *op = stmt->operation;
+    if (!op || op->shape || !op->has_row_set || spk_data_value_hook != spk_column_value) return 0;
+    if (stmt->attrs.use_bookmarks != SQL_UB_OFF) return 0;
+    int64_t k = std::min<int64_t>(room, (int64_t)op->active_rows - 1 - op->current_row);
+    uint64_t limit = stmt->attrs.max_rows;
+    if (limit > 0) k = std::min<int64_t>(k, (int64_t)(limit - std::min<uint64_t>(limit, (uint64_t)op->rows_delivered)));
+    if (k <= 0) return 0;
+    const size_t first = (size_t)op->current_row + 1;
+    SpkDescriptor *ard = stmt->ard;
+    SpkDescriptor *ird = stmt->ird;
+    if (stmt->attrs.retrieve_data != SQL_RD_OFF) {
+        int columns = std::min<int>(ard->count, spk_desc_column_count(ird));
+        int64_t bind_type = (int32_t)ard->bind_type;
+        for (int i = 1; i <= columns && k > 0; i++) {
+            SpkField *rec = spk_desc_record(ard, i);
+            if (!record_bound(rec)) continue;
+            if ((size_t)i > op->batch.columns.size()) return 0;
+            int64_t element = spk_field_stride(ard, rec, rec->octet_length);
+            SpkRunTarget to;
+            get_pointers_from_cols(stmt, rec, ard, element, (void **)&to.data, &to.indicator, &to.length);
+            to.data_step = (size_t)(bind_type > 0 ? bind_type : element);
+            to.length_step = (size_t)(bind_type > 0 ? bind_type : (int64_t)sizeof(SQLLEN));
+            to.buffer_length = (SQLLEN)rec->octet_length;
+            k = (int64_t)spk_convert_run(i, op->batch.columns[(size_t)i - 1], first, (size_t)k,
+                                         spk_desc_record(ird, i), rec, rec->concise_type, to);
+        }
+    }
+    if (k <= 0) return 0;
+    op->current_row += (int32_t)k;
+    op->rows_delivered += k;
+    stmt->row_number = op->rows_delivered;
+    return k;
+}
+
 // The application's rows-fetched count (SQL_ATTR_ROWS_FETCHED_PTR), written
 // without assuming the SQLULEN alignment: some clients (RODBC) point it at a
 // 32-bit field of a struct, 4 bytes into an 8-byte slot.
@@ -496,6 +546,14 @@ SQLRETURN spk_fetch(SpkStatement *stmt, int orientation, int64_t offset) {
         if (status) status[stmt->row_offset] = rc == SQL_SUCCESS ? SQL_ROW_SUCCESS : SQL_ROW_SUCCESS_WITH_INFO;
         put_rows_fetched(processed, ++processed_rows);
         stmt->row_offset++;
+        if (rc != SQL_SUCCESS || (uint64_t)stmt->row_offset >= n) continue;
+        int64_t run = fetch_run(stmt, (int64_t)(n - (uint64_t)stmt->row_offset));
+        if (run <= 0) continue;
+        if (status)
+            for (int64_t j = 0; j < run; j++) status[stmt->row_offset + j] = SQL_ROW_SUCCESS;
+        processed_rows += (SQLULEN)run;
+        put_rows_fetched(processed, processed_rows);
+        stmt->row_offset += (int32_t)run;
     }
     int64_t fetched = stmt->row_offset;
     if (single_row_failed) {

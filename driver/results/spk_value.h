@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "spk_batch.h"
 #include "spk_handles.h"
 
 enum SpkValueKind {
@@ -31,3 +32,6 @@ void spk_column_value(SpkStatement *stmt, int column, SpkValue *out);
 // The same for column `column` of the operation's row set as the server sent
 // it (a catalog result's shape is not applied).
 void spk_row_value(const SpkOperation *op, int column, SpkValue *out);
+// Value `row` of a batch column (SPK_VALUE_NONE for a null or a row past
+// its values).
+void spk_batch_value(const SpkBatchColumn &column, size_t row, SpkValue *out);

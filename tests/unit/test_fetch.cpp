@@ -461,6 +461,147 @@ TEST_F(FetchUnit, ErrorsAndWarningsInsideARowset) {
     EXPECT_EQ(values[0], 7);
 }
 
+// A rowset is filled column by column from the batch in hand; every value
+// must come out as the row-by-row path (array size 1) gives it, warnings and
+// errors on the same rows, whatever the pair of types and the buffer.
+TEST_F(FetchUnit, RowsetsColumnByColumnAsRowByRow) {
+    using namespace tarn_fake;
+    using S = std::optional<std::string>;
+    const std::vector<S> texts = {"abc", "", std::nullopt, "\xc3\xa9\xc3\xa9\xc3\xa9", std::string(40, 'w'), "12",
+                                  " 7 ", "x"};
+    const std::vector<S> decimals = {"1.50", "-0.01", std::nullopt, "123456789.12", "0.00"};
+    const std::vector<S> dates = {"2020-01-01", "2024-02-29", std::nullopt, "2020-02-30", "+10000-01-01",
+                                  "0001-12-31", "2021-2-3",   "1999-12-31 00:00:00"};
+    const std::vector<S> stamps = {"2020-09-13 12:26:40",        "2020-09-13 12:26:40.123", std::nullopt,
+                                   "2020-09-13 12:26:40.1234567891", "2020-09-13T01:02:03",   "2020-13-01 00:00:00",
+                                   "2020-09-13 24:00:00",        "2020-09-13 00:00:00.",    "1970-01-01 00:00:00.000000001"};
+    struct Case {
+        const char *name;
+        int sql_type;
+        std::function<tcli::TColumn()> column;
+        int c_type;
+        SQLLEN buffer;
+        bool indicator;
+    };
+    auto i64s = [] { return i64_column({0, -1, INT64_MAX, std::nullopt, INT64_MIN, 40000, 7}); };
+    auto i32s = [] { return i32_column({5, -70000, std::nullopt, 255, -1, INT32_MAX}); };
+    auto doubles = [] { return double_column({0.5, -1e300, std::nullopt, 3.0, 1e-320, 2.5e9}); };
+    const Case cases[] = {
+        {"bigint sbigint", SQL_BIGINT, i64s, SQL_C_SBIGINT, 8, true},
+        {"bigint slong", SQL_BIGINT, i64s, SQL_C_SLONG, 4, true},
+        {"bigint ubigint", SQL_BIGINT, i64s, SQL_C_UBIGINT, 8, true},
+        {"bigint char", SQL_BIGINT, i64s, SQL_C_CHAR, 6, true},
+        {"bigint bit", SQL_BIGINT, i64s, SQL_C_BIT, 1, true},
+        {"bigint, nulls without indicator", SQL_BIGINT, i64s, SQL_C_SBIGINT, 8, false},
+        {"int sshort", SQL_INTEGER, i32s, SQL_C_SSHORT, 2, true},
+        {"int utinyint", SQL_INTEGER, i32s, SQL_C_UTINYINT, 1, true},
+        {"int double", SQL_INTEGER, i32s, SQL_C_DOUBLE, 8, true},
+        {"smallint", SQL_SMALLINT, [] { return i16_column({1, -32768, std::nullopt, 32767}); }, SQL_C_SSHORT, 2, true},
+        {"tinyint", SQL_TINYINT, [] { return byte_column({1, -128, std::nullopt, 127}); }, SQL_C_UTINYINT, 1, true},
+        {"boolean bit", SQL_BIT, [] { return bool_column({true, false, std::nullopt, true}); }, SQL_C_BIT, 1, true},
+        {"boolean char", SQL_BIT, [] { return bool_column({true, false, std::nullopt}); }, SQL_C_CHAR, 4, true},
+        {"double double", SQL_DOUBLE, doubles, SQL_C_DOUBLE, 8, true},
+        {"double float", SQL_DOUBLE, doubles, SQL_C_FLOAT, 4, true},
+        {"double slong", SQL_DOUBLE, doubles, SQL_C_SLONG, 4, true},
+        {"varchar char 10", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_CHAR, 10, true},
+        {"varchar char 100", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_CHAR, 100, true},
+        {"varchar char 1", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_CHAR, 1, true},
+        {"varchar wchar", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_WCHAR, 100, true},
+        {"varchar slong", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_SLONG, 4, true},
+        {"decimal char", SQL_DECIMAL, [&] { return string_column(decimals); }, SQL_C_CHAR, 8, true},
+        {"decimal numeric", SQL_DECIMAL, [&] { return string_column(decimals); }, SQL_C_NUMERIC,
+         sizeof(SQL_NUMERIC_STRUCT), true},
+        {"decimal double", SQL_DECIMAL, [&] { return string_column(decimals); }, SQL_C_DOUBLE, 8, true},
+        {"date date", SQL_TYPE_DATE, [&] { return string_column(dates); }, SQL_C_TYPE_DATE,
+         sizeof(SQL_DATE_STRUCT), true},
+        {"date timestamp", SQL_TYPE_DATE, [&] { return string_column(dates); }, SQL_C_TYPE_TIMESTAMP,
+         sizeof(SQL_TIMESTAMP_STRUCT), true},
+        {"date char", SQL_TYPE_DATE, [&] { return string_column(dates); }, SQL_C_CHAR, 20, true},
+        {"timestamp timestamp", SQL_TYPE_TIMESTAMP, [&] { return string_column(stamps); }, SQL_C_TYPE_TIMESTAMP,
+         sizeof(SQL_TIMESTAMP_STRUCT), true},
+        {"timestamp date", SQL_TYPE_TIMESTAMP, [&] { return string_column(stamps); }, SQL_C_TYPE_DATE,
+         sizeof(SQL_DATE_STRUCT), true},
+        {"timestamp char", SQL_TYPE_TIMESTAMP, [&] { return string_column(stamps); }, SQL_C_CHAR, 24, true},
+        {"binary binary", SQL_VARBINARY, [] { return binary_column({std::string("\0\1", 2), std::nullopt, "abc"}); },
+         SQL_C_BINARY, 2, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        describe({SQL_INTEGER, c.sql_type});
+        const tcli::TColumn column = c.column();
+        const size_t rows = column_rows(column);
+        std::vector<std::optional<int32_t>> ids;
+        for (size_t r = 0; r < rows; r++) ids.push_back((int32_t)r);
+        const size_t width = (size_t)c.buffer;
+        // Row by row: each row's bytes, indicator, return code and SQLSTATEs.
+        struct Row {
+            std::vector<unsigned char> bytes;
+            SQLLEN ind;
+            SQLRETURN rc;
+            std::vector<std::string> states;
+        };
+        std::vector<Row> single(rows);
+        load({i32_column(ids), column});
+        stmt->ard->array_size = 1;
+        std::vector<unsigned char> buf(width * (rows + 1), 0xCC);
+        std::vector<SQLLEN> inds(rows + 1, -7);
+        SQLINTEGER id[64];
+        ASSERT_EQ(bind(1, SQL_C_SLONG, id, 0, nullptr), SQL_SUCCESS);
+        for (size_t r = 0; r < rows; r++) {
+            std::fill(buf.begin(), buf.end(), 0xCC);
+            inds[0] = -7;
+            ASSERT_EQ(bind(2, c.c_type, buf.data(), c.buffer, c.indicator ? inds.data() : nullptr), SQL_SUCCESS);
+            single[r].rc = fetch();
+            single[r].bytes.assign(buf.begin(), buf.begin() + (long)width);
+            single[r].ind = inds[0];
+            for (const std::string &st : states(stmt)) single[r].states.push_back(st + "@" + std::to_string(r + 1));
+        }
+        EXPECT_EQ(fetch(), SQL_NO_DATA);
+        // The whole batch in one rowset.
+        load({i32_column(ids), column});
+        stmt->ard->array_size = rows + 1;
+        std::fill(buf.begin(), buf.end(), 0xCC);
+        std::fill(inds.begin(), inds.end(), -7);
+        std::vector<SQLUSMALLINT> status(rows + 1, 0xEEEE);
+        SQLULEN processed = 0;
+        stmt->ird->array_status_ptr = status.data();
+        stmt->ird->rows_processed_ptr = &processed;
+        ASSERT_EQ(bind(2, c.c_type, buf.data(), c.buffer, c.indicator ? inds.data() : nullptr), SQL_SUCCESS);
+        SQLRETURN rc = fetch();
+        // Records are ranked (errors first): compared as sets of SQLSTATE and row.
+        std::vector<std::string> all = states(stmt);
+        for (size_t i = 0; i < all.size(); i++) all[i] += "@" + std::to_string(spk_error_record(stmt, (int)i + 1)->row_number);
+        std::sort(all.begin(), all.end());
+        std::vector<std::string> expected_states;
+        bool any_problem = false;
+        for (size_t r = 0; r < rows; r++) {
+            SCOPED_TRACE(r);
+            const Row &one = single[r];
+            SQLUSMALLINT want = one.rc == SQL_SUCCESS ? SQL_ROW_SUCCESS
+                                : one.rc == SQL_SUCCESS_WITH_INFO ? SQL_ROW_SUCCESS_WITH_INFO
+                                                                  : SQL_ROW_ERROR;
+            EXPECT_EQ(status[r], want);
+            EXPECT_EQ(id[r], (SQLINTEGER)r);
+            any_problem = any_problem || one.rc != SQL_SUCCESS;
+            expected_states.insert(expected_states.end(), one.states.begin(), one.states.end());
+            if (want == SQL_ROW_ERROR) continue;
+            EXPECT_EQ(std::vector<unsigned char>(buf.begin() + (long)(r * width), buf.begin() + (long)((r + 1) * width)),
+                      one.bytes);
+            if (c.indicator) {
+                EXPECT_EQ(inds[r], one.ind);
+            }
+        }
+        std::sort(expected_states.begin(), expected_states.end());
+        EXPECT_EQ(status[rows], SQL_ROW_NOROW);
+        EXPECT_EQ(processed, rows);
+        EXPECT_EQ(rc, any_problem ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS);
+        EXPECT_EQ(all, expected_states);
+        stmt->ird->array_status_ptr = nullptr;
+        stmt->ird->rows_processed_ptr = nullptr;
+        ASSERT_EQ(bind(2, c.c_type, nullptr, 0, nullptr), SQL_SUCCESS);
+    }
+}
+
 TEST_F(FetchUnit, RowLimitInsideABatch) {
     describe({SQL_INTEGER});
     load({tarn_fake::i32_column({1, 2, 3, 4, 5, 6})});
