@@ -13,7 +13,9 @@
 // same run, never judged against a limit.  FetchResults round trips are
 // counted in one more untimed run with the driver's trace on.
 //
-//   bench_spark PORT [rows (default 1000000) [runs (default 3)]]
+//   bench_spark PORT [rows (default 1000000) [runs (default 3) [ways]]]
+//   ways: the numbers (1-5, in the table's order) of the ways to run, say
+//   "14"; all by default (the baseline always runs, for the ratios).
 //   (scripts/bench-spark.sh starts the server and builds everything)
 #include <sql.h>
 #include <sqlext.h>
@@ -304,7 +306,7 @@ struct Relay {
         thread.join();
     }
     void serve() {
-        static const std::string name("FetchResults");
+        const std::string name("FetchResults");   // no static: a fork may happen meanwhile
         while (!stop) {
             int c = accept(listen_fd, nullptr, nullptr);
             if (c < 0) return;
@@ -373,6 +375,7 @@ int main(int argc, char **argv) {
     g_port = atoi(argv[1]);
     if (argc > 2) g_rows = atol(argv[2]);
     int runs = argc > 3 ? atoi(argv[3]) : 3;
+    std::string only = argc > 4 ? argv[4] : "";
 
     struct Way {
         const char *label;
@@ -388,6 +391,12 @@ int main(int argc, char **argv) {
         {"SQLFetch + SQLGetData x10", [](const std::string &x) { return run_driver(1, true, x); }},
         {"pyodbc fetchall()", [](const std::string &x) { return run_pyodbc(x); }},
     };
+    if (!only.empty()) {
+        std::vector<Way> kept;
+        for (size_t k = 0; k < ways.size(); k++)
+            if (k == 0 || only.find((char)('1' + k)) != std::string::npos) kept.push_back(ways[k]);
+        ways = kept;
+    }
     for (int r = 0; r < runs; r++) {
         for (Way &w : ways) {
             Measured m = in_child([&] { return w.run(""); });

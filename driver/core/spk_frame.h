@@ -39,7 +39,7 @@ SQLRETURN spk_frame(void *handle, uint32_t tag, int flags, const char *fn, const
     try {
         std::unique_lock<SpkLock> guard;
         if (flags & SPK_FRAME_LOCK) guard = std::unique_lock<SpkLock>(*spk_handle_lock(h));
-        if (flags & SPK_FRAME_CLEAR) spk_clear_errors(h);
+        if ((flags & SPK_FRAME_CLEAR) && h->diagnostics) spk_clear_errors(h);
         try {
             rc = body();
         } catch (...) {

@@ -6,12 +6,24 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "TCLIService_types.h"
 #include "spk_batch.h"
 #include "spk_handles.h"
 
 struct SpkResultShape;
+
+// How SQLGetData last converted a column's value (spk_convert_fast), kept
+// while the column's member, its SQL type and the C type asked for stay the
+// same.
+struct SpkGetDataPlan {
+    int c_type = -1;
+    int kind = -1;
+    int sql_type = -1;
+    int kernel = 0;       // 0: not a value the shortcut converts
+    int target = 0;
+};
 
 struct SpkOperation {
     // `handle` names an open server operation.  Written under the
@@ -23,6 +35,7 @@ struct SpkOperation {
     int32_t active_rows = 0;        // rows in `batch`
     int32_t current_row = 0;        // 0-based row of `batch` that is current
     bool end_of_data = false;       // the server answered a fetch with no rows
+    std::vector<SpkGetDataPlan> plans;   // by column
     int64_t rows_delivered = 0;     // rows made current so far (for the row limit)
     // A catalog result: the columns it presents over the server's (or over
     // `batch` itself), and the rows it passes over (spk_shape.h).

@@ -17,6 +17,7 @@
 #include "spk_desc.h"
 #include "spk_err.h"
 #include "spk_log.h"
+#include "spk_operation.h"
 #include "spk_string.h"
 
 void (*spk_data_value_hook)(SpkStatement *stmt, int column, SpkValue *out) = spk_column_value;
@@ -572,6 +573,17 @@ Status cv_floating(Conv &c) {
 // ---------------------------------------------------------------------------
 // SQL_C_NUMERIC
 
+// Decimal digits of a magnitude (0 has none).
+int digit_count(unsigned __int128 m) {
+    int digits = 0;
+    while (m > UINT64_MAX) {
+        m /= 10;
+        digits++;
+    }
+    for (uint64_t x = (uint64_t)m; x != 0; x /= 10) digits++;
+    return digits;
+}
+
 // A decimal (text, or a double's shortest digits) into the structure.  The
 // scale is the number of digits after the point (at most 127; further
 // non-zero digits are dropped with 01S07), the precision the number of
@@ -604,9 +616,7 @@ Status decimal_numeric(const Decimal &d, SQL_NUMERIC_STRUCT *n) {
         if (m > max / 10) return ST_RANGE;
         m *= 10;
     }
-    int digits = 0;
-    for (unsigned __int128 x = m; x != 0; x /= 10) digits++;
-    int precision = digits;
+    int precision = digit_count(m);
     if (precision < scale) precision = (int)scale;
     if (precision < 1) precision = 1;
     memset(n, 0, sizeof *n);
@@ -662,9 +672,7 @@ Status numeric_rescale(SQL_NUMERIC_STRUCT *n, int precision, int scale, Status s
         if (m % 10 != 0) s = ST_FRACTION;
         m /= 10;
     }
-    int digits = 0;
-    for (unsigned __int128 x = m; x != 0; x /= 10) digits++;
-    if (digits > precision) return ST_RANGE;
+    if (digit_count(m) > precision) return ST_RANGE;
     n->precision = (SQLCHAR)precision;
     n->scale = (SQLSCHAR)scale;
     for (int i = 0; i < 16; i++) {
@@ -1348,7 +1356,7 @@ SQLRETURN spk_get_data(SpkStatement *stmt, int column_number, int target_type, v
 
 namespace {
 
-enum RunKernel { K_GENERIC, K_INTEGER, K_DOUBLE, K_TEXT, K_DATE, K_TIMESTAMP };
+enum RunKernel { K_GENERIC, K_INTEGER, K_DOUBLE, K_TEXT, K_WTEXT, K_DATE, K_DATE_TIMESTAMP, K_TIMESTAMP };
 
 bool two_digits(const char *s, int *out) {
     if (!is_digit(s[0]) || !is_digit(s[1])) return false;
@@ -1404,7 +1412,9 @@ RunKernel run_kernel(const SpkBatchColumn &col, Group g, Target t) {
     case SPK_BATCH_DOUBLE: return g == G_DOUBLE && t == T_DOUBLE ? K_DOUBLE : K_GENERIC;
     case SPK_BATCH_STRING:
         if (t == T_CHAR && MATRIX[T_CHAR][g] == TXT) return K_TEXT;
+        if (t == T_WCHAR && MATRIX[T_WCHAR][g] == WTXT) return K_WTEXT;
         if (g == G_DATE && t == T_DATE) return K_DATE;
+        if (g == G_DATE && t == T_TIMESTAMP) return K_DATE_TIMESTAMP;
         if (g == G_TIMESTAMP && t == T_TIMESTAMP) return K_TIMESTAMP;
         return K_GENERIC;
     default: return K_GENERIC;
@@ -1416,13 +1426,122 @@ void run_put_length(SQLLEN *ind, SQLLEN *len, SQLLEN n) {
     if (len) *len = n;
 }
 
+// One value by the loops' own conversions; false when it is not theirs to
+// convert (then nothing is written).
+inline bool fast_value(RunKernel kernel, const SpkBatchColumn &col, size_t r, const IntRange *range, char *out,
+                       SQLLEN buffer_length, SQLLEN *ind, SQLLEN *len) {
+    switch (kernel) {
+    case K_INTEGER: {
+        int64_t v = col.integer(r);
+        bool neg = v < 0;
+        uint64_t mag = neg ? 0 - (uint64_t)v : (uint64_t)v;
+        if (neg ? mag > range->neg_max : mag > range->pos_max) return false;
+        store_integer((unsigned char *)out, *range, neg, mag);
+        run_put_length(ind, len, range->size);
+        return true;
+    }
+    case K_DOUBLE: {
+        double d = col.number<double>(r);
+        memcpy(out, &d, 8);
+        run_put_length(ind, len, 8);
+        return true;
+    }
+    case K_TEXT: {
+        size_t n;
+        const char *s = col.bytes(r, &n);
+        if (buffer_length <= 0 || (SQLLEN)n >= buffer_length) return false;
+        memcpy(out, s, n);
+        out[n] = 0;
+        run_put_length(ind, len, (SQLLEN)n);
+        return true;
+    }
+    case K_WTEXT: {
+        // ASCII only: each byte is its own UTF-16 unit.
+        size_t n;
+        const unsigned char *s = (const unsigned char *)col.bytes(r, &n);
+        if (buffer_length <= 0 || (SQLLEN)(2 * n) + 2 > buffer_length) return false;
+        unsigned char high = 0;
+        for (size_t i = 0; i < n; i++) high |= s[i];
+        if (high & 0x80) return false;
+        for (size_t i = 0; i < n; i++) {
+            uint16_t u = s[i];
+            memcpy(out + 2 * i, &u, 2);
+        }
+        memset(out + 2 * n, 0, 2);
+        run_put_length(ind, len, (SQLLEN)(2 * n));
+        return true;
+    }
+    case K_DATE:
+    case K_DATE_TIMESTAMP: {
+        size_t n;
+        const char *s = col.bytes(r, &n);
+        SQL_DATE_STRUCT d;
+        if (n != 10 || !spark_date(s, n, &d)) return false;
+        if (kernel == K_DATE) {
+            memcpy(out, &d, sizeof d);
+            run_put_length(ind, len, (SQLLEN)sizeof d);
+        } else {
+            SQL_TIMESTAMP_STRUCT ts = {d.year, d.month, d.day, 0, 0, 0, 0};
+            memcpy(out, &ts, sizeof ts);
+            run_put_length(ind, len, (SQLLEN)sizeof ts);
+        }
+        return true;
+    }
+    case K_TIMESTAMP: {
+        size_t n;
+        const char *s = col.bytes(r, &n);
+        SQL_TIMESTAMP_STRUCT ts;
+        if (!spark_timestamp(s, n, &ts)) return false;
+        memcpy(out, &ts, sizeof ts);
+        run_put_length(ind, len, (SQLLEN)sizeof ts);
+        return true;
+    }
+    case K_GENERIC: break;
+    }
+    return false;
+}
+
+int resolve_c_type(int c_type, const SpkField *record) {
+    if (c_type == SQL_ARD_TYPE) c_type = SQL_C_DEFAULT;
+    if (c_type == SQL_C_DEFAULT) c_type = spk_data_default_c_type(record->concise_type, record->is_unsigned);
+    return c_type;
+}
+
 }  // namespace
+
+bool spk_convert_fast(const SpkBatchColumn &col, size_t row, SpkField *record, int c_type, void *target,
+                      SQLLEN buffer_length, SQLLEN *indicator, SpkGetDataPlan *plan) {
+    if (!record || record->data_done || record->data_offset != 0) return false;
+    if (plan->c_type != c_type || plan->kind != col.kind || plan->sql_type != record->concise_type) {
+        plan->c_type = c_type;
+        plan->kind = col.kind;
+        plan->sql_type = record->concise_type;
+        plan->kernel = K_GENERIC;
+        if (c_type == SQL_ARD_TYPE) return false;
+        const Target t = target_of(resolve_c_type(c_type, record));
+        const Group g = group_of(record->concise_type);
+        if (t == T_NONE || g == G_OTHER) return false;
+        plan->kernel = run_kernel(col, g, t);
+        plan->target = t;
+    }
+    if (plan->kernel == K_GENERIC) return false;
+    if (row >= col.count || col.is_null(row)) {
+        if (!indicator) return false;
+        *indicator = SQL_NULL_DATA;
+    } else {
+        if (!target) return false;
+        if (!fast_value((RunKernel)plan->kernel, col, row, int_range((Target)plan->target), (char *)target,
+                        buffer_length, indicator, nullptr))
+            return false;
+    }
+    record->data_done = 1;
+    return true;
+}
 
 size_t spk_convert_run(int column_number, const SpkBatchColumn &col, size_t first, size_t count,
                        const SpkField *record, const SpkField *app, int c_type, const SpkRunTarget &to) {
     if (!record) return 0;
-    if (c_type == SQL_ARD_TYPE) c_type = SQL_C_DEFAULT;
-    if (c_type == SQL_C_DEFAULT) c_type = spk_data_default_c_type(record->concise_type, record->is_unsigned);
+    c_type = resolve_c_type(c_type, record);
     const Target t = target_of(c_type);
     const Group g = group_of(record->concise_type);
     if (t == T_NONE || g == G_OTHER) return 0;
@@ -1441,57 +1560,7 @@ size_t spk_convert_run(int column_number, const SpkBatchColumn &col, size_t firs
             if (len) *len = 0;
             continue;
         }
-        switch (kernel) {
-        case K_INTEGER: {
-            int64_t v = col.integer(r);
-            bool neg = v < 0;
-            uint64_t mag = neg ? 0 - (uint64_t)v : (uint64_t)v;
-            if (neg ? mag > range->neg_max : mag > range->pos_max) return k;
-            store_integer((unsigned char *)out, *range, neg, mag);
-            run_put_length(ind, len, range->size);
-            continue;
-        }
-        case K_DOUBLE: {
-            double d = col.number<double>(r);
-            memcpy(out, &d, 8);
-            run_put_length(ind, len, 8);
-            continue;
-        }
-        case K_TEXT: {
-            size_t n;
-            const char *s = col.bytes(r, &n);
-            if (to.buffer_length > 0 && (SQLLEN)n < to.buffer_length) {
-                memcpy(out, s, n);
-                out[n] = 0;
-                run_put_length(ind, len, (SQLLEN)n);
-                continue;
-            }
-            break;
-        }
-        case K_DATE: {
-            size_t n;
-            const char *s = col.bytes(r, &n);
-            SQL_DATE_STRUCT d;
-            if (n == 10 && spark_date(s, n, &d)) {
-                memcpy(out, &d, sizeof d);
-                run_put_length(ind, len, (SQLLEN)sizeof d);
-                continue;
-            }
-            break;
-        }
-        case K_TIMESTAMP: {
-            size_t n;
-            const char *s = col.bytes(r, &n);
-            SQL_TIMESTAMP_STRUCT ts;
-            if (spark_timestamp(s, n, &ts)) {
-                memcpy(out, &ts, sizeof ts);
-                run_put_length(ind, len, (SQLLEN)sizeof ts);
-                continue;
-            }
-            break;
-        }
-        case K_GENERIC: break;
-        }
+        if (fast_value(kernel, col, r, range, out, to.buffer_length, ind, len)) continue;
         // Any other value, or one the loops above leave alone: the general
         // conversion, on a copy of the record's piece state.
         SpkValue v;

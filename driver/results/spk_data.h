@@ -73,3 +73,12 @@ struct SpkRunTarget {
 // descriptor.  Returns the rows converted.
 size_t spk_convert_run(int column_number, const SpkBatchColumn &column, size_t first, size_t count,
                        const SpkField *record, const SpkField *app, int c_type, const SpkRunTarget &target);
+
+// SQLGetData's shortcut for a fresh value of a batch column: a null, or a
+// value of the pairs spk_convert_run converts in its loops, written whole
+// (the record's value is then done).  False, with nothing written, when the
+// value needs spk_get_data.  `plan` keeps what was found for the column
+// from one call to the next.
+struct SpkGetDataPlan;
+bool spk_convert_fast(const SpkBatchColumn &column, size_t row, SpkField *record, int c_type, void *target,
+                      SQLLEN buffer_length, SQLLEN *indicator, SpkGetDataPlan *plan);

@@ -691,6 +691,19 @@ SQLRETURN spk_sql_get_data(SpkStatement *stmt, int column, int target_type, void
               "SQLGetData: statement_handle=%p, column_number=%d, target_type=%d, target_value=%p, buffer_length=%l, "
               "strlen_or_ind = %p",
               stmt, column, target_type, value, (long long)buffer_length, (void *)indicator);
+    // A fresh value of the batch in hand, in a pair of types converted in
+    // one step: the checks below all pass for it (a plan exists only for a
+    // C type that converts, and for a column of the result).
+    SpkOperation *op = stmt->operation;
+    if (op && op->has_row_set && column >= 1 && (size_t)column <= op->batch.columns.size() &&
+        column <= spk_desc_column_count(stmt->ird) && buffer_length >= 0 && value && op->current_row >= 0 &&
+        op->current_row < op->active_rows && !op->shape && spk_data_value_hook == spk_column_value) {
+        if (op->plans.size() < op->batch.columns.size()) op->plans.resize(op->batch.columns.size());
+        if (spk_convert_fast(op->batch.columns[(size_t)column - 1], (size_t)op->current_row,
+                             spk_desc_record(stmt->ird, column), target_type, value, buffer_length, indicator,
+                             &op->plans[(size_t)column - 1]))
+            return SQL_SUCCESS;
+    }
     if (target_type != SQL_C_DEFAULT && target_type != SQL_ARD_TYPE && !convertible_c_type(target_type)) {
         SPK_LOG(stmt, LOG_ERROR, "SQLGetData: invalid target type %d", target_type);
         if (interval_c_type(target_type))
@@ -702,7 +715,6 @@ SQLRETURN spk_sql_get_data(SpkStatement *stmt, int column, int target_type, void
 
     // There must be a current row: a cursor that has been fetched from and
     // has not run past its end.
-    SpkOperation *op = stmt->operation;
     if (!op || !op->has_row_set || op->current_row < 0 || op->current_row >= op->active_rows) {
         bool open = spk_stmt_has_cursor(stmt);
         SPK_LOG(stmt, LOG_ERROR, "SQLGetData: no current row (cursor open=%d)", (int)open);

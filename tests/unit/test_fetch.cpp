@@ -507,6 +507,8 @@ TEST_F(FetchUnit, RowsetsColumnByColumnAsRowByRow) {
         {"varchar char 100", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_CHAR, 100, true},
         {"varchar char 1", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_CHAR, 1, true},
         {"varchar wchar", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_WCHAR, 100, true},
+        {"varchar wchar 8", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_WCHAR, 8, true},
+        {"decimal wchar", SQL_DECIMAL, [&] { return string_column(decimals); }, SQL_C_WCHAR, 12, true},
         {"varchar slong", SQL_VARCHAR, [&] { return string_column(texts); }, SQL_C_SLONG, 4, true},
         {"decimal char", SQL_DECIMAL, [&] { return string_column(decimals); }, SQL_C_CHAR, 8, true},
         {"decimal numeric", SQL_DECIMAL, [&] { return string_column(decimals); }, SQL_C_NUMERIC,
@@ -557,6 +559,26 @@ TEST_F(FetchUnit, RowsetsColumnByColumnAsRowByRow) {
             for (const std::string &st : states(stmt)) single[r].states.push_back(st + "@" + std::to_string(r + 1));
         }
         EXPECT_EQ(fetch(), SQL_NO_DATA);
+        // SQLGetData of each row gives the same as the bound column (but for
+        // SQL_C_NUMERIC, whose bound precision and scale are the binding's).
+        load({i32_column(ids), column});
+        ASSERT_EQ(bind(2, c.c_type, nullptr, 0, nullptr), SQL_SUCCESS);
+        for (size_t r = 0; r < rows && c.c_type != SQL_C_NUMERIC; r++) {
+            SCOPED_TRACE(r);
+            ASSERT_EQ(fetch(), SQL_SUCCESS);
+            std::fill(buf.begin(), buf.end(), 0xCC);
+            inds[0] = -7;
+            SQLRETURN got = get(2, c.c_type, buf.data(), c.buffer, c.indicator ? inds.data() : nullptr);
+            EXPECT_EQ(got, single[r].rc);
+            std::vector<std::string> seen;
+            for (const std::string &st : states(stmt)) seen.push_back(st + "@" + std::to_string(r + 1));
+            EXPECT_EQ(seen, single[r].states);
+            if (got == SQL_ERROR) continue;
+            EXPECT_EQ(std::vector<unsigned char>(buf.begin(), buf.begin() + (long)width), single[r].bytes);
+            if (c.indicator) {
+                EXPECT_EQ(inds[0], single[r].ind);
+            }
+        }
         // The whole batch in one rowset.
         load({i32_column(ids), column});
         stmt->ard->array_size = rows + 1;
