@@ -129,7 +129,9 @@ int connect_stack(SpkConnection *conn) {
         st->transport = std::make_shared<SpkFramedTransport>(st->base_transport, st->config);
         conn->transport_kind = SPK_TRANSPORT_FRAMED;
     } else {
-        st->transport = std::make_shared<TBufferedTransport>(st->base_transport, st->config);
+        // Thrift's default of 512 bytes would read a batch of a megabyte
+        // in two thousand receives.
+        st->transport = std::make_shared<TBufferedTransport>(st->base_transport, 1u << 16, 1u << 16, st->config);
         conn->transport_kind = SPK_TRANSPORT_BUFFERED;
     }
     st->protocol = spk_transport_protocol(st->transport, st->config);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -52,9 +53,10 @@ struct SpkOperation {
     std::condition_variable wake;
     // The row count GetOperationStatus reported for the finished statement.
     int64_t modified_rows = -1;
-    // The next batch was asked for ahead (spk_tcli_fetch_results_send with
-    // this record as owner) and its reply is not yet taken.
-    bool prefetching = false;
+    // Batches asked for ahead (spk_tcli_fetch_results_send with this record
+    // as owner) whose replies are not yet taken: the rows each asks for,
+    // oldest first.
+    std::deque<int64_t> in_flight;
 };
 
 // The statement's operation record, made on first use; null (HY001 posted)

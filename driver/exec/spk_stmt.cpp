@@ -48,11 +48,11 @@ void spk_stmt_set_state(SpkStatement *stmt, int32_t state) {
         SPK_LOG(stmt, LOG_DETAIL, "statement state %s -> %s", spk_stmt_state_name(old), spk_stmt_state_name(state));
 }
 
-// Drops a batch asked for ahead that the cursor will never read.
+// Drops the batches asked for ahead that the cursor will never read.
 static void drop_prefetch(SpkStatement *stmt, SpkOperation *op) {
-    if (!op || !op->prefetching) return;
+    if (!op || op->in_flight.empty()) return;
     spk_tcli_fetch_forget(stmt, op);
-    op->prefetching = false;
+    op->in_flight.clear();
 }
 
 // The state a statement returns to when its result goes: its text stays.

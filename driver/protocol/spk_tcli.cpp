@@ -382,22 +382,31 @@ int fail_exchange(void *h, SpkConnection *conn, const CallText &call, Failure &f
     return -1;
 }
 
-// A FetchResults sent ahead of need may still have its reply on the wire:
-// it is read first, and kept for its owner, so that no other message is
-// mixed up with it.  0, or -1 with the failure posted on `h`.
+// FetchResults sent ahead of need may still have their replies on the
+// wire: they are read first, in order, and kept for their owners, so that no
+// other message is mixed up with them.  0, or -1 with the failure posted on
+// `h`.
 int drain_prefetch(void *h, SpkConnection *conn, const CallText &call = kFetchResults) {
     SpkTransportStack *st = conn->transport_stack;
-    if (!st->prefetch_owner) return 0;
-    const void *owner = st->prefetch_owner;
-    st->prefetch_owner = nullptr;
-    auto resp = std::make_unique<SpkFetchReply>();
-    Failure f;
-    start_deadline(st);
-    if (!read_reply<FetchPresult>(st, call, resp.get(), &f))
-        return fail_exchange(h, conn, call, f);
-    st->parked = std::move(resp);
-    st->parked_owner = owner;
+    while (!st->in_flight.empty()) {
+        const void *owner = st->in_flight.front();
+        st->in_flight.pop_front();
+        auto resp = std::make_unique<SpkFetchReply>();
+        Failure f;
+        start_deadline(st);
+        if (!read_reply<FetchPresult>(st, call, resp.get(), &f)) {
+            st->in_flight.clear();
+            return fail_exchange(h, conn, call, f);
+        }
+        st->parked.emplace_back(owner, std::move(resp));
+    }
     return 0;
+}
+
+bool owns_in_flight(const SpkTransportStack *st, const void *owner) {
+    for (const void *o : st->in_flight)
+        if (o == owner) return true;
+    return false;
 }
 
 // Sends `req` as the operation's call message and reads the reply into
@@ -666,7 +675,11 @@ int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperati
     SpkTransportGuard guard(conn);
     SpkTransportStack *st = conn->transport_stack;
     if (!st || !st->protocol || st->broken) return fail_unusable(h, conn, kFetchResultsAhead);
-    if (drain_prefetch(h, conn, kFetchResultsAhead) != 0) return -1;
+    // Requests of one operation may queue up behind each other; any other's
+    // replies are read off the wire first.
+    if ((st->in_flight.empty() || st->in_flight.front() != owner || st->in_flight.back() != owner) &&
+        drain_prefetch(h, conn, kFetchResultsAhead) != 0)
+        return -1;
     tcli::TFetchResultsReq req;
     req.operationHandle = op;
     req.orientation = tcli::TFetchOrientation::FETCH_NEXT;
@@ -675,8 +688,15 @@ int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperati
     start_deadline(st);
     if (!write_call<tcli::TCLIService_FetchResults_pargs>(st, kFetchResultsAhead, req, &f))
         return fail_exchange(h, conn, kFetchResultsAhead, f);
-    st->prefetch_owner = owner;
+    st->in_flight.push_back(owner);
     return 0;
+}
+
+int spk_tcli_fetch_ahead_depth(void *h) {
+    SpkConnection *conn = spk_conn_of(h);
+    SpkTransportStack *st = conn ? conn->transport_stack : nullptr;
+    // Over HTTP each request waits for its reply (no pipelining).
+    return st && !st->http_socket ? 2 : 1;
 }
 
 int spk_tcli_fetch_results_recv(void *h, const void *owner, SpkFetchReply *resp) {
@@ -685,18 +705,32 @@ int spk_tcli_fetch_results_recv(void *h, const void *owner, SpkFetchReply *resp)
     SpkTransportGuard guard(conn);
     SpkTransportStack *st = conn->transport_stack;
     if (!st || !st->protocol) return fail_unusable(h, conn, kFetchResults);
-    if (st->parked && st->parked_owner == owner) {
-        *resp = std::move(*st->parked);
-        st->parked.reset();
-        st->parked_owner = nullptr;
-    } else if (st->prefetch_owner == owner && !st->broken) {
-        st->prefetch_owner = nullptr;
+    for (auto it = st->parked.begin(); it != st->parked.end(); ++it) {
+        if (it->first != owner) continue;
+        *resp = std::move(*it->second);
+        st->parked.erase(it);
+        return fetch_status(h, *resp);
+    }
+    if (st->broken || !owns_in_flight(st, owner)) return fail_unusable(h, conn, kFetchResults);
+    // Replies of other owners ahead of this one are kept for them.
+    while (st->in_flight.front() != owner) {
+        const void *other = st->in_flight.front();
+        st->in_flight.pop_front();
+        auto kept = std::make_unique<SpkFetchReply>();
         Failure f;
         start_deadline(st);
-        if (!read_reply<FetchPresult>(st, kFetchResults, resp, &f))
+        if (!read_reply<FetchPresult>(st, kFetchResults, kept.get(), &f)) {
+            st->in_flight.clear();
             return fail_exchange(h, conn, kFetchResults, f);
-    } else {
-        return fail_unusable(h, conn, kFetchResults);
+        }
+        st->parked.emplace_back(other, std::move(kept));
+    }
+    st->in_flight.pop_front();
+    Failure f;
+    start_deadline(st);
+    if (!read_reply<FetchPresult>(st, kFetchResults, resp, &f)) {
+        st->in_flight.clear();
+        return fail_exchange(h, conn, kFetchResults, f);
     }
     return fetch_status(h, *resp);
 }
@@ -707,13 +741,12 @@ void spk_tcli_fetch_forget(void *h, const void *owner) {
     SpkTransportGuard guard(conn);
     SpkTransportStack *st = conn->transport_stack;
     if (!st) return;
-    // A reply still on the wire is read off it (and so parked), then dropped.
-    if (st->prefetch_owner == owner && !st->broken) drain_prefetch(h, conn);
-    if (st->prefetch_owner == owner) st->prefetch_owner = nullptr;
-    if (st->parked_owner == owner) {
-        st->parked.reset();
-        st->parked_owner = nullptr;
-    }
+    // Replies still on the wire are read off it (and so parked), then dropped.
+    if (!st->broken && owns_in_flight(st, owner)) drain_prefetch(h, conn);
+    for (auto it = st->in_flight.begin(); it != st->in_flight.end();)
+        it = *it == owner ? st->in_flight.erase(it) : it + 1;
+    for (auto it = st->parked.begin(); it != st->parked.end();)
+        it = it->first == owner ? st->parked.erase(it) : it + 1;
 }
 
 int spk_tcli_get_operation_status(void *h, const tcli::TOperationHandle &op,

@@ -12,7 +12,9 @@
 #include <thrift/transport/TTransport.h>
 #include <thrift/transport/TTransportException.h>
 
+#include <deque>
 #include <memory>
+#include <utility>
 #include <string>
 
 #include "TCLIService.h"
@@ -117,12 +119,11 @@ struct SpkTransportStack {
     bool logging_in = false;
     int request_timeout_ms = 0;
 
-    // A FetchResults sent ahead of need whose reply is still on the wire, by
-    // the operation it is for; and a reply read off the wire before another
-    // exchange, kept until its owner asks for it.
-    const void *prefetch_owner = nullptr;
-    std::unique_ptr<SpkFetchReply> parked;
-    const void *parked_owner = nullptr;
+    // FetchResults sent ahead of need whose replies are still on the wire,
+    // oldest first, by the operation each is for; and replies read off the
+    // wire before another exchange, kept until their owner asks for them.
+    std::deque<const void *> in_flight;
+    std::deque<std::pair<const void *, std::unique_ptr<SpkFetchReply>>> parked;
 };
 
 // Drops every Thrift object of the connection (closing the socket) and frees

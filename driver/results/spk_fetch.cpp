@@ -36,7 +36,10 @@ SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
 
 // Forgets the rows of the current batch and remembers that the result is
 // exhausted: later fetches answer SQL_NO_DATA without asking the server.
+void forget_ahead(SpkStatement *stmt, SpkOperation *op);
+
 void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
+    forget_ahead(stmt, op);
     op->batch = SpkBatch();
     op->has_row_set = false;
     op->active_rows = 0;
@@ -106,18 +109,33 @@ int64_t batch_want(SpkStatement *stmt, SpkOperation *op, int64_t delivered_ahead
     return std::min<int64_t>(want, SPK_MAX_BATCH_ROWS);
 }
 
-// Asks for the batch after the one just installed, so that the server
-// produces it while this one is read.  Catalog results (which pass over
-// rows) and results at their row limit ask for nothing ahead.  A request
-// that cannot be sent leaves the connection broken, which the next fetch
-// reports.
+// Asks for the batches after the one just installed, so that the server
+// produces them while this one is read: with two in flight, the server
+// finds the next request waiting as soon as it has sent a reply.  Catalog
+// results (which pass over rows) and results at their row limit ask for
+// nothing ahead.  A request that cannot be sent leaves the connection
+// broken, which the next fetch reports.
 void prefetch_next(SpkStatement *stmt, SpkOperation *op) {
     if (!conn_of(stmt)->prefetch || op->shape || op->local || op->end_of_data) return;
-    int64_t want = batch_want(stmt, op, op->active_rows);
-    if (want <= 0) return;
-    SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking ahead for %l rows", (long long)want);
-    // The rows in hand are good whatever happens to the request.
-    if (spk_tcli_fetch_results_send(stmt, op, op->handle, want) == 0) op->prefetching = true;
+    const size_t depth = (size_t)spk_tcli_fetch_ahead_depth(stmt);
+    while (op->in_flight.size() < depth) {
+        int64_t ahead = op->active_rows;
+        for (int64_t rows : op->in_flight) ahead += rows;
+        int64_t want = batch_want(stmt, op, ahead);
+        if (want <= 0) return;
+        SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking ahead for %l rows", (long long)want);
+        // The rows in hand are good whatever happens to the request.
+        if (spk_tcli_fetch_results_send(stmt, op, op->handle, want) != 0) return;
+        op->in_flight.push_back(want);
+    }
+}
+
+// The end of the data came while batches were asked for ahead: their
+// (empty) replies are read off the wire and dropped.
+void forget_ahead(SpkStatement *stmt, SpkOperation *op) {
+    if (op->in_flight.empty()) return;
+    spk_tcli_fetch_forget(stmt, op);
+    op->in_flight.clear();
 }
 
 // Asks the server for the next batch (or takes the one asked for ahead).
@@ -133,9 +151,9 @@ SQLRETURN fetch_batch(SpkStatement *stmt, SpkOperation *op, int64_t want) {
     // SQLCancel from another thread stops the fetch once the reply is in.
     spk_stmt_fetch_begin(stmt);
     int fetched;
-    if (op->prefetching) {
+    if (!op->in_flight.empty()) {
         SPK_LOG(stmt, LOG_DETAIL, "fetch_row: taking the batch asked for ahead");
-        op->prefetching = false;
+        op->in_flight.pop_front();
         fetched = spk_tcli_fetch_results_recv(stmt, op, &resp);
     } else {
         SPK_LOG(stmt, LOG_DETAIL, "fetch_row: asking for %l rows", (long long)want);
