@@ -624,6 +624,70 @@ TEST_F(FetchUnit, RowsetsColumnByColumnAsRowByRow) {
     }
 }
 
+// Row-wise binding with a bind offset: the rows of a rowset land in their
+// structs, nulls and lengths included, whether they go column by column or
+// (from the row with a warning on) row by row.
+TEST_F(FetchUnit, RowWiseRowsetWithABindOffset) {
+    using namespace tarn_fake;
+    describe({SQL_BIGINT, SQL_VARCHAR, SQL_TYPE_TIMESTAMP});
+    load({i64_column({1, std::nullopt, 3, 4, 5}), string_column({"a", "bb", std::nullopt, "toolongvalue", "e"}),
+          string_column({"2020-01-02 03:04:05", "2020-01-02 03:04:05.5", "2021-12-31 23:59:59", std::nullopt,
+                         "1999-01-01 00:00:00"})});
+    struct Row {
+        SQLBIGINT id;
+        SQLLEN id_ind;
+        char text[6];
+        SQLLEN text_ind;
+        SQLLEN text_len;
+        SQL_TIMESTAMP_STRUCT ts;
+        SQLLEN ts_ind;
+    };
+    std::vector<Row> rows(7);
+    memset(rows.data(), 0xCC, rows.size() * sizeof(Row));
+    // The buffers bound are one row before the first struct; the offset moves them on.
+    SQLLEN offset = (SQLLEN)sizeof(Row);
+    char *base = (char *)rows.data() - sizeof(Row);
+    Row *b = (Row *)base;
+    stmt->ard->bind_type = sizeof(Row);
+    stmt->ard->bind_offset_ptr = &offset;
+    stmt->ard->array_size = 6;
+    SQLUSMALLINT status[6];
+    SQLULEN processed = 0;
+    stmt->ird->array_status_ptr = status;
+    stmt->ird->rows_processed_ptr = &processed;
+    ASSERT_EQ(bind(1, SQL_C_SBIGINT, &b->id, 0, &b->id_ind), SQL_SUCCESS);
+    ASSERT_EQ(bind(2, SQL_C_CHAR, b->text, sizeof b->text, &b->text_ind), SQL_SUCCESS);
+    stmt->ard->records[1].octet_length_ptr = &b->text_len;
+    ASSERT_EQ(bind(3, SQL_C_TYPE_TIMESTAMP, &b->ts, 0, &b->ts_ind), SQL_SUCCESS);
+    EXPECT_EQ(fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(processed, 5u);
+    EXPECT_EQ(states(stmt), (std::vector<std::string>{"01004"}));
+    const SQLUSMALLINT want_status[] = {SQL_ROW_SUCCESS, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS,
+                                        SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_SUCCESS, SQL_ROW_NOROW};
+    for (int r = 0; r < 6; r++) EXPECT_EQ(status[r], want_status[r]) << r;
+    EXPECT_EQ(rows[0].id, 1);
+    EXPECT_EQ(rows[1].id_ind, SQL_NULL_DATA);
+    EXPECT_EQ(rows[4].id, 5);
+    EXPECT_STREQ(rows[1].text, "bb");
+    EXPECT_EQ(rows[1].text_ind, 2);
+    EXPECT_EQ(rows[1].text_len, 2);
+    EXPECT_EQ(rows[2].text_ind, SQL_NULL_DATA);
+    EXPECT_STREQ(rows[3].text, "toolo");
+    EXPECT_EQ(rows[3].text_ind, 12);
+    EXPECT_EQ(rows[1].ts.fraction, 500000000u);
+    EXPECT_EQ(rows[2].ts.year, 2021);
+    EXPECT_EQ(rows[2].ts.second, 59);
+    EXPECT_EQ(rows[3].ts_ind, SQL_NULL_DATA);
+    EXPECT_EQ(rows[4].ts.year, 1999);
+    EXPECT_EQ(rows[4].ts_ind, (SQLLEN)sizeof(SQL_TIMESTAMP_STRUCT));
+    // Nothing past the rows fetched is touched.
+    const unsigned char *tail = (const unsigned char *)&rows[5];
+    for (size_t i = 0; i < 2 * sizeof(Row); i++) ASSERT_EQ(tail[i], 0xCC) << i;
+    stmt->ard->bind_offset_ptr = nullptr;
+    stmt->ird->array_status_ptr = nullptr;
+    stmt->ird->rows_processed_ptr = nullptr;
+}
+
 TEST_F(FetchUnit, RowLimitInsideABatch) {
     describe({SQL_INTEGER});
     load({tarn_fake::i32_column({1, 2, 3, 4, 5, 6})});
