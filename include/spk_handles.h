@@ -240,5 +240,7 @@ bool spk_stmt_has_run(const SpkStatement *stmt);
 SpkEnvironment *spk_env_of(const void *handle);
 SpkConnection *spk_conn_of(const void *handle);
 // True when `handle` is non-null and carries `tag`.
-bool spk_handle_is(const void *handle, uint32_t tag);
+inline bool spk_handle_is(const void *handle, uint32_t tag) {
+    return handle != nullptr && static_cast<const SpkHandle *>(handle)->tag == tag;
+}
 SpkLock *spk_handle_lock(const void *handle);

@@ -147,16 +147,6 @@ int spk_desc_reset(SpkDescriptor *d, int n) {
     return n > 0 ? spk_desc_grow(d, n) : 0;
 }
 
-SpkField *spk_desc_record(SpkDescriptor *d, int i) {
-    if (i == 0) return &d->bookmark_record;
-    if (i < 0 || i > d->count) return nullptr;
-    return &d->records[i - 1];
-}
-
-int spk_desc_column_count(const SpkDescriptor *d) {
-    if (d->described && d->described_count < d->count) return d->described_count;
-    return d->count;
-}
 
 int64_t spk_field_stride(const SpkDescriptor *d, const SpkField *f, int64_t size) {
     if (d->bind_type != SQL_BIND_BY_COLUMN) return size;

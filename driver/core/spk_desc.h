@@ -51,9 +51,16 @@ void spk_desc_shrink(SpkDescriptor *d, int n);
 // Destroys every record, then makes n initialised ones (none for n <= 0).
 int spk_desc_reset(SpkDescriptor *d, int n);
 // Record i: 0 is the bookmark record, 1..count the records; null otherwise.
-SpkField *spk_desc_record(SpkDescriptor *d, int i);
+inline SpkField *spk_desc_record(SpkDescriptor *d, int i) {
+    if (i == 0) return &d->bookmark_record;
+    if (i < 0 || i > d->count) return nullptr;
+    return &d->records[i - 1];
+}
 // `count`, but no more than `described_count` when `described` is set.
-int spk_desc_column_count(const SpkDescriptor *d);
+inline int spk_desc_column_count(const SpkDescriptor *d) {
+    if (d->described && d->described_count < d->count) return d->described_count;
+    return d->count;
+}
 // The distance between two elements of a bound array: `size` for row-wise
 // binding (bind type != 0), else the element size of the record's concise
 // C type, or `size` for variable-length types.

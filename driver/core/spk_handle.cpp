@@ -54,10 +54,6 @@ bool spk_stmt_has_run(const SpkStatement *stmt) {
     return s == SPK_STMT_EXECUTED || s == SPK_STMT_CURSOR || s == SPK_STMT_FETCHING;
 }
 
-bool spk_handle_is(const void *handle, uint32_t tag) {
-    return handle != nullptr && static_cast<const SpkHandle *>(handle)->tag == tag;
-}
-
 SpkEnvironment *spk_env_of(const void *handle) {
     if (!handle) return nullptr;
     const SpkHandle *h = static_cast<const SpkHandle *>(handle);
