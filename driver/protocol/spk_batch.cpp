@@ -35,6 +35,16 @@ int member_rank(int kind) {
     return rank[kind];
 }
 
+// Big-endian values of type T at `d`, in place into host order.
+template <class T, class Swap> void to_host(unsigned char *d, uint32_t n, Swap swap) {
+    for (uint32_t i = 0; i < n; i++) {
+        T v;
+        memcpy(&v, d + sizeof(T) * i, sizeof(T));
+        v = swap(v);
+        memcpy(d + sizeof(T) * i, &v, sizeof(T));
+    }
+}
+
 struct Reader {
     TProtocol *p;
     TTransport *t;
@@ -57,30 +67,9 @@ struct Reader {
         unsigned char *d = c.fixed.data();
         t->readAll(d, (uint32_t)(n * width));
         switch (width) {
-        case 2:
-            for (uint32_t i = 0; i < n; i++) {
-                uint16_t v;
-                memcpy(&v, d + 2 * i, 2);
-                v = __builtin_bswap16(v);
-                memcpy(d + 2 * i, &v, 2);
-            }
-            break;
-        case 4:
-            for (uint32_t i = 0; i < n; i++) {
-                uint32_t v;
-                memcpy(&v, d + 4 * i, 4);
-                v = __builtin_bswap32(v);
-                memcpy(d + 4 * i, &v, 4);
-            }
-            break;
-        case 8:
-            for (uint32_t i = 0; i < n; i++) {
-                uint64_t v;
-                memcpy(&v, d + 8 * i, 8);
-                v = __builtin_bswap64(v);
-                memcpy(d + 8 * i, &v, 8);
-            }
-            break;
+        case 2: to_host<uint16_t>(d, n, [](uint16_t v) { return __builtin_bswap16(v); }); break;
+        case 4: to_host<uint32_t>(d, n, [](uint32_t v) { return __builtin_bswap32(v); }); break;
+        case 8: to_host<uint64_t>(d, n, [](uint64_t v) { return __builtin_bswap64(v); }); break;
         default: break;
         }
     }
@@ -127,13 +116,9 @@ struct Reader {
         }
     }
 
-    // TBoolColumn, TI32Column, ...: 1: list of values, 2: the null bitmap.
-    void column_member(SpkBatchColumn &c, int kind) {
-        static const TType element[] = {tp::T_STOP, tp::T_BOOL, tp::T_BYTE, tp::T_I16, tp::T_I32,
-                                        tp::T_I64,  tp::T_DOUBLE, tp::T_STRING, tp::T_STRING};
-        static const size_t width[] = {0, 1, 1, 2, 4, 8, 8, 0, 0};
-        c.kind = kind;
-        bool have_values = false, have_nulls = false;
+    // Reads one struct: `field(type, id)` reads the fields it knows and
+    // answers true; the others are skipped.
+    template <class Field> void fields(Field &&field) {
         std::string name;
         p->readStructBegin(name);
         for (;;) {
@@ -141,6 +126,20 @@ struct Reader {
             int16_t id;
             p->readFieldBegin(name, type, id);
             if (type == tp::T_STOP) break;
+            if (!field(type, id)) p->skip(type);
+            p->readFieldEnd();
+        }
+        p->readStructEnd();
+    }
+
+    // TBoolColumn, TI32Column, ...: 1: list of values, 2: the null bitmap.
+    void column_member(SpkBatchColumn &c, int kind) {
+        static const TType element[] = {tp::T_STOP, tp::T_BOOL, tp::T_BYTE, tp::T_I16, tp::T_I32,
+                                        tp::T_I64,  tp::T_DOUBLE, tp::T_STRING, tp::T_STRING};
+        static const size_t width[] = {0, 1, 1, 2, 4, 8, 8, 0, 0};
+        c.kind = kind;
+        bool have_values = false, have_nulls = false;
+        fields([&](TType type, int16_t id) {
             if (id == 1 && type == tp::T_LIST) {
                 TType et;
                 uint32_t n;
@@ -159,69 +158,47 @@ struct Reader {
                 p->readListEnd();
                 c.count = n;
                 have_values = true;
-            } else if (id == 2 && type == tp::T_STRING) {
+                return true;
+            }
+            if (id == 2 && type == tp::T_STRING) {
                 p->readBinary(c.nulls);
                 have_nulls = true;
-            } else {
-                p->skip(type);
+                return true;
             }
-            p->readFieldEnd();
-        }
-        p->readStructEnd();
+            return false;
+        });
         if (!have_values || !have_nulls) invalid("a column without its values or null bitmap");
     }
 
     // TColumn: a union of the members above (field ids 1 to 8 in
     // SpkBatchKind order).
     void column(SpkBatchColumn &c) {
-        std::string name;
-        p->readStructBegin(name);
         SpkBatchColumn spare;
-        for (;;) {
-            TType type;
-            int16_t id;
-            p->readFieldBegin(name, type, id);
-            if (type == tp::T_STOP) break;
-            if (id >= SPK_BATCH_BOOL && id <= SPK_BATCH_BINARY && type == tp::T_STRUCT) {
-                if (member_rank(id) < member_rank(c.kind)) {
-                    column_member(c, id);
-                } else {
-                    column_member(spare, id);
-                }
-            } else {
-                p->skip(type);
-            }
-            p->readFieldEnd();
-        }
-        p->readStructEnd();
+        fields([&](TType type, int16_t id) {
+            if (id < SPK_BATCH_BOOL || id > SPK_BATCH_BINARY || type != tp::T_STRUCT) return false;
+            column_member(member_rank(id) < member_rank(c.kind) ? c : spare, id);
+            return true;
+        });
     }
 
     // TRowSet: 1: startRowOffset, 2: rows (row form), 3: columns,
     // 4: binaryColumns, 5: columnCount.
     void row_set(SpkFetchReply *r) {
-        std::string name;
         bool have_offset = false, have_rows = false;
-        p->readStructBegin(name);
-        for (;;) {
-            TType type;
-            int16_t id;
-            p->readFieldBegin(name, type, id);
-            if (type == tp::T_STOP) break;
+        fields([&](TType type, int16_t id) {
+            TType et;
+            uint32_t n;
             if (id == 1 && type == tp::T_I64) {
                 int64_t offset;
                 p->readI64(offset);
                 have_offset = true;
             } else if (id == 2 && type == tp::T_LIST) {
-                TType et;
-                uint32_t n;
                 p->readListBegin(et, n);
                 for (uint32_t i = 0; i < n; i++) p->skip(et);
                 p->readListEnd();
                 if (n > 0) r->other_form = true;
                 have_rows = true;
             } else if (id == 3 && type == tp::T_LIST) {
-                TType et;
-                uint32_t n;
                 p->readListBegin(et, n);
                 if (et != tp::T_STRUCT) invalid("columns that are not structs");
                 if (n > SPK_MAX_BATCH_COLUMNS) throw TProtocolException(TProtocolException::SIZE_LIMIT);
@@ -234,37 +211,42 @@ struct Reader {
                 p->skip(type);
                 r->other_form = true;
             } else {
-                p->skip(type);
+                return false;
             }
-            p->readFieldEnd();
-        }
-        p->readStructEnd();
+            return true;
+        });
         if (!have_offset || !have_rows) invalid("a row set without its offset or rows");
     }
 
     // TFetchResultsResp: 1: status, 2: hasMoreRows, 3: results.
     void response(SpkFetchReply *r) {
-        std::string name;
         bool have_status = false;
-        p->readStructBegin(name);
-        for (;;) {
-            TType type;
-            int16_t id;
-            p->readFieldBegin(name, type, id);
-            if (type == tp::T_STOP) break;
+        fields([&](TType type, int16_t id) {
             if (id == 1 && type == tp::T_STRUCT) {
                 r->status.read(p);
                 have_status = true;
-            } else if (id == 3 && type == tp::T_STRUCT) {
+                return true;
+            }
+            if (id == 3 && type == tp::T_STRUCT) {
                 row_set(r);
                 r->has_results = true;
-            } else {
-                p->skip(type);
+                return true;
             }
-            p->readFieldEnd();
-        }
-        p->readStructEnd();
+            return false;
+        });
         if (!have_status) invalid("a fetch reply without its status");
+    }
+
+    // The result struct: 0: success.
+    bool result(SpkFetchReply *r) {
+        bool success = false;
+        fields([&](TType type, int16_t id) {
+            if (id != 0 || type != tp::T_STRUCT) return false;
+            response(r);
+            success = true;
+            return true;
+        });
+        return success;
     }
 };
 
@@ -273,40 +255,34 @@ struct Reader {
 bool spk_batch_read_result(TProtocol *p, int32_t string_limit, SpkFetchReply *reply) {
     Reader rd{p, p->getTransport().get(), string_limit};
     *reply = SpkFetchReply();
-    bool success = false;
-    std::string name;
-    p->readStructBegin(name);
-    for (;;) {
-        TType type;
-        int16_t id;
-        p->readFieldBegin(name, type, id);
-        if (type == tp::T_STOP) break;
-        if (id == 0 && type == tp::T_STRUCT) {
-            rd.response(reply);
-            success = true;
-        } else {
-            p->skip(type);
-        }
-        p->readFieldEnd();
-    }
-    p->readStructEnd();
-    return success;
+    return rd.result(reply);
 }
 
 namespace {
-template <class T> void put_numbers(SpkBatchColumn &c, const std::vector<T> &values) {
+template <class T> void put_values(SpkBatchColumn &c, const std::vector<T> &values) {
     c.count = values.size();
     c.fixed.resize(values.size() * sizeof(T));
     if (!values.empty()) memcpy(c.fixed.data(), values.data(), values.size() * sizeof(T));
 }
 
-void put_strings(SpkBatchColumn &c, const std::vector<std::string> &values) {
+void put_values(SpkBatchColumn &c, const std::vector<bool> &values) {
+    c.count = values.size();
+    for (bool v : values) c.fixed.push_back(v ? 1 : 0);
+}
+
+void put_values(SpkBatchColumn &c, const std::vector<std::string> &values) {
     c.count = values.size();
     c.offsets.assign(values.size() + 1, 0);
     for (size_t i = 0; i < values.size(); i++) {
         c.text += values[i];
         c.offsets[i + 1] = (uint32_t)c.text.size();
     }
+}
+
+template <class Member> void put_member(SpkBatchColumn &c, int kind, const Member &m) {
+    c.kind = kind;
+    c.nulls = m.nulls;
+    put_values(c, m.values);
 }
 }  // namespace
 
@@ -316,39 +292,14 @@ void spk_batch_from_row_set(const tcli::TRowSet &rows, SpkBatch *batch) {
     for (size_t i = 0; i < rows.columns.size(); i++) {
         const tcli::TColumn &t = rows.columns[i];
         SpkBatchColumn &c = batch->columns[i];
-        if (t.__isset.i32Val) {
-            c.kind = SPK_BATCH_I32;
-            c.nulls = t.i32Val.nulls;
-            put_numbers(c, t.i32Val.values);
-        } else if (t.__isset.stringVal) {
-            c.kind = SPK_BATCH_STRING;
-            c.nulls = t.stringVal.nulls;
-            put_strings(c, t.stringVal.values);
-        } else if (t.__isset.binaryVal) {
-            c.kind = SPK_BATCH_BINARY;
-            c.nulls = t.binaryVal.nulls;
-            put_strings(c, t.binaryVal.values);
-        } else if (t.__isset.boolVal) {
-            c.kind = SPK_BATCH_BOOL;
-            c.nulls = t.boolVal.nulls;
-            c.count = t.boolVal.values.size();
-            for (bool v : t.boolVal.values) c.fixed.push_back(v ? 1 : 0);
-        } else if (t.__isset.byteVal) {
-            c.kind = SPK_BATCH_BYTE;
-            c.nulls = t.byteVal.nulls;
-            put_numbers(c, t.byteVal.values);
-        } else if (t.__isset.i16Val) {
-            c.kind = SPK_BATCH_I16;
-            c.nulls = t.i16Val.nulls;
-            put_numbers(c, t.i16Val.values);
-        } else if (t.__isset.i64Val) {
-            c.kind = SPK_BATCH_I64;
-            c.nulls = t.i64Val.nulls;
-            put_numbers(c, t.i64Val.values);
-        } else if (t.__isset.doubleVal) {
-            c.kind = SPK_BATCH_DOUBLE;
-            c.nulls = t.doubleVal.nulls;
-            put_numbers(c, t.doubleVal.values);
-        }
+        // The member kept when several are set: the same order as the reader's.
+        if (t.__isset.i32Val) put_member(c, SPK_BATCH_I32, t.i32Val);
+        else if (t.__isset.stringVal) put_member(c, SPK_BATCH_STRING, t.stringVal);
+        else if (t.__isset.binaryVal) put_member(c, SPK_BATCH_BINARY, t.binaryVal);
+        else if (t.__isset.boolVal) put_member(c, SPK_BATCH_BOOL, t.boolVal);
+        else if (t.__isset.byteVal) put_member(c, SPK_BATCH_BYTE, t.byteVal);
+        else if (t.__isset.i16Val) put_member(c, SPK_BATCH_I16, t.i16Val);
+        else if (t.__isset.i64Val) put_member(c, SPK_BATCH_I64, t.i64Val);
+        else if (t.__isset.doubleVal) put_member(c, SPK_BATCH_DOUBLE, t.doubleVal);
     }
 }

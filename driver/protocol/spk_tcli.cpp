@@ -386,20 +386,31 @@ int fail_exchange(void *h, SpkConnection *conn, const CallText &call, Failure &f
 // wire: they are read first, in order, and kept for their owners, so that no
 // other message is mixed up with them.  0, or -1 with the failure posted on
 // `h`.
-int drain_prefetch(void *h, SpkConnection *conn, const CallText &call = kFetchResults) {
+// Reads the reply of the oldest request in flight into `resp`.  0, or -1
+// with the failure posted on `h` (nothing is in flight after that).
+int read_in_flight(void *h, SpkConnection *conn, const CallText &call, SpkFetchReply *resp) {
     SpkTransportStack *st = conn->transport_stack;
-    while (!st->in_flight.empty()) {
-        const void *owner = st->in_flight.front();
-        st->in_flight.pop_front();
-        auto resp = std::make_unique<SpkFetchReply>();
-        Failure f;
-        start_deadline(st);
-        if (!read_reply<FetchPresult>(st, call, resp.get(), &f)) {
-            st->in_flight.clear();
-            return fail_exchange(h, conn, call, f);
-        }
-        st->parked.emplace_back(owner, std::move(resp));
-    }
+    st->in_flight.pop_front();
+    Failure f;
+    start_deadline(st);
+    if (read_reply<FetchPresult>(st, call, resp, &f)) return 0;
+    st->in_flight.clear();
+    return fail_exchange(h, conn, call, f);
+}
+
+// The same, kept for the request's owner.
+int park_in_flight(void *h, SpkConnection *conn, const CallText &call) {
+    SpkTransportStack *st = conn->transport_stack;
+    const void *owner = st->in_flight.front();
+    auto resp = std::make_unique<SpkFetchReply>();
+    if (read_in_flight(h, conn, call, resp.get()) != 0) return -1;
+    st->parked.emplace_back(owner, std::move(resp));
+    return 0;
+}
+
+int drain_prefetch(void *h, SpkConnection *conn, const CallText &call = kFetchResults) {
+    while (!conn->transport_stack->in_flight.empty())
+        if (park_in_flight(h, conn, call) != 0) return -1;
     return 0;
 }
 
@@ -713,25 +724,9 @@ int spk_tcli_fetch_results_recv(void *h, const void *owner, SpkFetchReply *resp)
     }
     if (st->broken || !owns_in_flight(st, owner)) return fail_unusable(h, conn, kFetchResults);
     // Replies of other owners ahead of this one are kept for them.
-    while (st->in_flight.front() != owner) {
-        const void *other = st->in_flight.front();
-        st->in_flight.pop_front();
-        auto kept = std::make_unique<SpkFetchReply>();
-        Failure f;
-        start_deadline(st);
-        if (!read_reply<FetchPresult>(st, kFetchResults, kept.get(), &f)) {
-            st->in_flight.clear();
-            return fail_exchange(h, conn, kFetchResults, f);
-        }
-        st->parked.emplace_back(other, std::move(kept));
-    }
-    st->in_flight.pop_front();
-    Failure f;
-    start_deadline(st);
-    if (!read_reply<FetchPresult>(st, kFetchResults, resp, &f)) {
-        st->in_flight.clear();
-        return fail_exchange(h, conn, kFetchResults, f);
-    }
+    while (st->in_flight.front() != owner)
+        if (park_in_flight(h, conn, kFetchResults) != 0) return -1;
+    if (read_in_flight(h, conn, kFetchResults, resp) != 0) return -1;
     return fetch_status(h, *resp);
 }
 
