@@ -83,6 +83,7 @@ SpkOperation *spk_stmt_operation(SpkStatement *stmt) { return stmt->operation; }
 void spk_operation_release_rows(SpkOperation *op) {
     if (!op) return;
     op->batch = SpkBatch();
+    op->plans.clear();
     op->has_row_set = false;
     op->active_rows = 0;
     op->current_row = 0;
