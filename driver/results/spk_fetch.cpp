@@ -34,10 +34,11 @@ SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
     return spk_post_error(stmt, spk_stmt_has_run(stmt) ? "24000" : "HY010", 0, "%s", text);
 }
 
-// Forgets the rows of the current batch and remembers that the result is
-// exhausted: later fetches answer SQL_NO_DATA without asking the server.
 void forget_ahead(SpkStatement *stmt, SpkOperation *op);
 
+// Forgets the rows of the current batch (and any asked for ahead) and
+// remembers that the result is exhausted: later fetches answer SQL_NO_DATA
+// without asking the server.
 void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
     forget_ahead(stmt, op);
     op->batch = SpkBatch();
