@@ -399,6 +399,80 @@ TEST_F(SparkFetch, EveryTypeConvertsAsSparkComputesIt) {
     EXPECT_EQ(4, rows);
 }
 
+// The same columns bound as one rowset of all the rows (filled column by
+// column) must hold, byte for byte, what SQLGetData gives row by row: as
+// text, as wide text and as the natural type.
+TEST_F(SparkFetch, EveryTypeInOneRowsetAsSQLGetDataGivesIt) {
+    const size_t kTypesN = sizeof kTypes / sizeof kTypes[0];
+    const size_t kRows = 4, kCap = 256;
+    const SQLSMALLINT forms[] = {SQL_C_CHAR, SQL_C_WCHAR, 0};   // 0: the natural type
+    std::string sql = "SELECT id";
+    for (const TypeCase &c : kTypes)
+        for (int k = 0; k < 3; k++) sql += std::string(", ") + c.column;
+    sql += " FROM tarn_fetch.all_types ORDER BY id";
+    const size_t columns = 3 * kTypesN;
+    // Binary has no wide text, and a bound SQL_C_NUMERIC takes the binding's
+    // precision where SQLGetData takes the value's: those read as binary and
+    // as double instead.
+    auto type_of = [&](size_t col) -> SQLSMALLINT {
+        const TypeCase &c = kTypes[col / 3];
+        SQLSMALLINT f = forms[col % 3];
+        if (f == SQL_C_WCHAR && c.kind == K_BINARY) return SQL_C_BINARY;
+        if (!f) return c.natural == SQL_C_NUMERIC ? SQL_C_DOUBLE : c.natural;
+        return f;
+    };
+    // SQLGetData, row by row.
+    std::vector<std::vector<Read>> single(kRows);
+    ASSERT_EQ(SQL_SUCCESS, exec(sql)) << diag();
+    for (size_t r = 0; r < kRows; r++) {
+        ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diag();
+        for (size_t col = 0; col < columns; col++) single[r].push_back(get(stmt, (int)col + 2, type_of(col), kCap));
+    }
+    ASSERT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+    // One rowset of every row, bound row-wise: each row holds every
+    // column's buffer, then every column's indicator.
+    const size_t row_size = columns * (kCap + sizeof(SQLLEN));
+    std::vector<unsigned char> rowset((kRows + 1) * row_size, kGuard);
+    auto data_at = [&](size_t r, size_t col) { return rowset.data() + r * row_size + col * kCap; };
+    auto ind_at = [&](size_t r, size_t col) {
+        SQLLEN v;
+        memcpy(&v, rowset.data() + r * row_size + columns * kCap + col * sizeof(SQLLEN), sizeof v);
+        return v;
+    };
+    std::vector<SQLUSMALLINT> status(kRows + 1, 99);
+    SQLULEN fetched = 0;
+    set_attr(SQL_ATTR_ROW_ARRAY_SIZE, kRows + 1);
+    set_attr(SQL_ATTR_ROW_BIND_TYPE, row_size);
+    set_attr(SQL_ATTR_ROW_STATUS_PTR, (SQLULEN)status.data());
+    set_attr(SQL_ATTR_ROWS_FETCHED_PTR, (SQLULEN)&fetched);
+    ASSERT_EQ(SQL_SUCCESS, exec(sql)) << diag();
+    for (size_t col = 0; col < columns; col++)
+        ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, (SQLUSMALLINT)(col + 2), type_of(col), data_at(0, col), (SQLLEN)kCap,
+                                          (SQLLEN *)(rowset.data() + columns * kCap + col * sizeof(SQLLEN))))
+            << diag();
+    SQLRETURN rc = SQLFetch(stmt);
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diag();
+    ASSERT_EQ(kRows, fetched);
+    for (size_t r = 0; r < kRows; r++) {
+        EXPECT_EQ(SQL_ROW_SUCCESS, status[r]) << "row " << r + 1;
+        for (size_t col = 0; col < columns; col++) {
+            const Read &one = single[r][col];
+            const std::string where = std::string(kTypes[col / 3].column) + " form " + std::to_string(col % 3) +
+                                      " row " + std::to_string(r + 1);
+            ASSERT_EQ(SQL_SUCCESS, one.rc) << where << one.diag;
+            ASSERT_EQ(one.ind, ind_at(r, col)) << where;
+            if (one.ind == SQL_NULL_DATA) continue;
+            // The value and its terminator.
+            const SQLSMALLINT t = type_of(col);
+            size_t used = (size_t)one.ind + (t == SQL_C_CHAR ? 1 : t == SQL_C_WCHAR ? 2 : 0);
+            EXPECT_EQ(0, memcmp(one.buf.data(), data_at(r, col), std::min(used, kCap))) << where;
+        }
+    }
+    EXPECT_EQ(SQL_ROW_NOROW, status[kRows]);
+    SQLCloseCursor(stmt);
+}
+
 TEST_F(SparkFetch, ExactDoublesAreBitIdentical) {
     struct Case {
         const char *expr;
