@@ -23,14 +23,9 @@
 #include <sqlext.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
+#include <mutex>
 
 #include <chrono>
 #include <cinttypes>
@@ -47,6 +42,7 @@
 #include <thrift/transport/TSocket.h>
 
 #include "TCLIService.h"
+#include "fake_relay.h"
 #include "tarn_test_support.h"
 
 namespace {
@@ -279,82 +275,35 @@ Measured in_child(const std::function<Report()> &fn) {
     return m;
 }
 
-// A loopback relay between a client and the server that counts the
-// FetchResults requests going through it.
-struct Relay {
-    int listen_fd = -1;
-    int port = 0;
-    int target = g_port;   // the server
-    std::atomic<long> fetches{0};
-    std::atomic<bool> stop{false};
-    std::thread thread;
+// Counts the FetchResults requests in what a client sends, a name split
+// across two chunks included.
+struct FetchCounter {
+    const std::string name = "FetchResults";
+    std::mutex lock;
+    std::string tail;   // the end of the last chunk
+    long fetches = 0;
 
-    Relay() {
-        listen_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_fd, (sockaddr *)&a, sizeof a);
-        listen(listen_fd, 8);
-        socklen_t n = sizeof a;
-        getsockname(listen_fd, (sockaddr *)&a, &n);
-        port = ntohs(a.sin_port);
-        thread = std::thread([this] { serve(); });
+    void see(const char *data, size_t size) {
+        std::lock_guard<std::mutex> g(lock);
+        std::string seen = tail + std::string(data, size);
+        for (size_t at = seen.find(name); at != std::string::npos; at = seen.find(name, at + 1))
+            if (at + name.size() > tail.size()) fetches++;
+        tail = seen.size() > name.size() ? seen.substr(seen.size() - name.size() + 1) : seen;
     }
-    ~Relay() {
-        stop = true;
-        shutdown(listen_fd, SHUT_RDWR);
-        close(listen_fd);
-        thread.join();
-    }
-    void serve() {
-        const std::string name("FetchResults");   // no static: a fork may happen meanwhile
-        while (!stop) {
-            int c = accept(listen_fd, nullptr, nullptr);
-            if (c < 0) return;
-            int s = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons((uint16_t)target);
-            if (connect(s, (sockaddr *)&a, sizeof a) != 0) {
-                close(c);
-                close(s);
-                continue;
-            }
-            std::string tail;   // the end of the last chunk, for a name split across reads
-            std::vector<char> buf(1 << 16);
-            for (;;) {
-                pollfd p[2] = {{c, POLLIN, 0}, {s, POLLIN, 0}};
-                if (poll(p, 2, 1000) < 0) break;
-                bool done = false;
-                for (int k = 0; k < 2 && !done; k++) {
-                    if (!(p[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-                    ssize_t n = read(p[k].fd, buf.data(), buf.size());
-                    if (n <= 0 || write(p[1 - k].fd, buf.data(), (size_t)n) != n) {
-                        done = true;
-                        break;
-                    }
-                    if (k == 0) {
-                        std::string seen = tail + std::string(buf.data(), (size_t)n);
-                        for (size_t at = seen.find(name); at != std::string::npos; at = seen.find(name, at + 1))
-                            if (at >= tail.size() || at + name.size() > tail.size()) fetches++;
-                        tail = seen.size() > name.size() ? seen.substr(seen.size() - name.size() + 1) : seen;
-                    }
-                }
-                if (done || stop) break;
-            }
-            close(c);
-            close(s);
-        }
+    long count() {
+        std::lock_guard<std::mutex> g(lock);
+        return fetches;
     }
 };
 
 // FetchResults round trips of a way: one untimed run through the relay.
 long round_trips(const std::function<Report()> &fn) {
-    Relay relay;
+    // The name is made before the relay's threads start: a fork while one of
+    // them runs a static initialiser can leave the child stuck on libc's lock.
+    FetchCounter counter;
+    tarn_fake::TcpRelay relay("127.0.0.1", g_port, [&](const char *d, size_t n) { counter.see(d, n); });
     int real = g_port;
-    g_port = relay.port;
+    g_port = relay.port();
     fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
@@ -364,7 +313,7 @@ long round_trips(const std::function<Report()> &fn) {
     int status = 0;
     waitpid(pid, &status, 0);
     g_port = real;
-    return relay.fetches.load();
+    return counter.count();
 }
 
 }  // namespace

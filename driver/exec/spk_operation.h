@@ -64,3 +64,6 @@ struct SpkOperation {
 SpkOperation *spk_stmt_operation(SpkStatement *stmt);
 // Drops the row set (the operation handle stays).
 void spk_operation_release_rows(SpkOperation *op);
+// Drops the batches asked for ahead, which the cursor will never read (their
+// replies are read off the wire, on the connection of `stmt`).
+void spk_operation_forget_ahead(SpkStatement *stmt, SpkOperation *op);

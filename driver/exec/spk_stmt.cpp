@@ -48,8 +48,7 @@ void spk_stmt_set_state(SpkStatement *stmt, int32_t state) {
         SPK_LOG(stmt, LOG_DETAIL, "statement state %s -> %s", spk_stmt_state_name(old), spk_stmt_state_name(state));
 }
 
-// Drops the batches asked for ahead that the cursor will never read.
-static void drop_prefetch(SpkStatement *stmt, SpkOperation *op) {
+void spk_operation_forget_ahead(SpkStatement *stmt, SpkOperation *op) {
     if (!op || op->in_flight.empty()) return;
     spk_tcli_fetch_forget(stmt, op);
     op->in_flight.clear();
@@ -133,8 +132,8 @@ int spk_close_stmt(SpkStatement *stmt, int unprepare) {
     SPK_LOG(stmt, LOG_DETAIL, "spk_close_stmt, closing statement=%p, unprepare=%d, op_handle=%x, collect_result=%d",
             stmt, unprepare, (int)(op && op->has_op), 0);
     int rc = 0;
-    // The batch asked for ahead goes with the cursor.
-    drop_prefetch(stmt, op);
+    // The batches asked for ahead go with the cursor.
+    spk_operation_forget_ahead(stmt, op);
     spk_operation_release_rows(op);
     stmt->row_number = 0;
     if (op && op->has_op) rc = spk_close_operation(stmt);
@@ -349,7 +348,7 @@ int wait_for_operation(SpkStatement *stmt, SpkOperation *op, int64_t query_deadl
 int run_text(SpkStatement *stmt, const std::string &text) {
     SpkConnection *conn = conn_of(stmt);
     SpkOperation *op = stmt->operation;
-    drop_prefetch(stmt, op);
+    spk_operation_forget_ahead(stmt, op);
     spk_operation_release_rows(op);
     op->modified_rows = -1;
     stmt->row_number = 0;

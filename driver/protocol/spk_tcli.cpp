@@ -382,42 +382,39 @@ int fail_exchange(void *h, SpkConnection *conn, const CallText &call, Failure &f
     return -1;
 }
 
-// FetchResults sent ahead of need may still have their replies on the
-// wire: they are read first, in order, and kept for their owners, so that no
-// other message is mixed up with them.  0, or -1 with the failure posted on
-// `h`.
 // Reads the reply of the oldest request in flight into `resp`.  0, or -1
 // with the failure posted on `h` (nothing is in flight after that).
 int read_in_flight(void *h, SpkConnection *conn, const CallText &call, SpkFetchReply *resp) {
     SpkTransportStack *st = conn->transport_stack;
-    st->in_flight.pop_front();
+    st->in_flight--;
     Failure f;
     start_deadline(st);
     if (read_reply<FetchPresult>(st, call, resp, &f)) return 0;
-    st->in_flight.clear();
+    st->in_flight = 0;
     return fail_exchange(h, conn, call, f);
 }
 
-// The same, kept for the request's owner.
-int park_in_flight(void *h, SpkConnection *conn, const CallText &call) {
-    SpkTransportStack *st = conn->transport_stack;
-    const void *owner = st->in_flight.front();
-    auto resp = std::make_unique<SpkFetchReply>();
-    if (read_in_flight(h, conn, call, resp.get()) != 0) return -1;
-    st->parked.emplace_back(owner, std::move(resp));
-    return 0;
-}
-
+// FetchResults sent ahead of need may still have their replies on the
+// wire: they are read first, in order, and kept for their owner, so that no
+// other message is mixed up with them.  0, or -1 with the failure posted on
+// `h`.
 int drain_prefetch(void *h, SpkConnection *conn, const CallText &call = kFetchResults) {
-    while (!conn->transport_stack->in_flight.empty())
-        if (park_in_flight(h, conn, call) != 0) return -1;
+    SpkTransportStack *st = conn->transport_stack;
+    while (st->in_flight > 0) {
+        auto resp = std::make_unique<SpkFetchReply>();
+        if (read_in_flight(h, conn, call, resp.get()) != 0) return -1;
+        st->parked.emplace_back(st->in_flight_owner, std::move(resp));
+    }
     return 0;
 }
 
-bool owns_in_flight(const SpkTransportStack *st, const void *owner) {
-    for (const void *o : st->in_flight)
-        if (o == owner) return true;
-    return false;
+// FETCH_NEXT of up to `max_rows` rows of `op`.
+tcli::TFetchResultsReq fetch_request(const tcli::TOperationHandle &op, int64_t max_rows) {
+    tcli::TFetchResultsReq req;
+    req.operationHandle = op;
+    req.orientation = tcli::TFetchOrientation::FETCH_NEXT;
+    req.maxRows = max_rows;
+    return req;
 }
 
 // Sends `req` as the operation's call message and reads the reply into
@@ -670,12 +667,8 @@ int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t ma
     SpkConnection *conn = spk_conn_of(h);
     if (!conn || !resp) return -1;
     SpkTransportGuard guard(conn);
-    tcli::TFetchResultsReq req;
-    req.operationHandle = op;
-    req.orientation = tcli::TFetchOrientation::FETCH_NEXT;
-    req.maxRows = max_rows;
-    if (exchange<tcli::TCLIService_FetchResults_pargs, FetchPresult>(
-            h, conn, kFetchResults, req, resp) != 0)
+    if (exchange<tcli::TCLIService_FetchResults_pargs, FetchPresult>(h, conn, kFetchResults,
+                                                                     fetch_request(op, max_rows), resp) != 0)
         return -1;
     return fetch_status(h, *resp);
 }
@@ -686,20 +679,16 @@ int spk_tcli_fetch_results_send(void *h, const void *owner, const tcli::TOperati
     SpkTransportGuard guard(conn);
     SpkTransportStack *st = conn->transport_stack;
     if (!st || !st->protocol || st->broken) return fail_unusable(h, conn, kFetchResultsAhead);
-    // Requests of one operation may queue up behind each other; any other's
+    // Requests of one operation may queue up behind each other; another's
     // replies are read off the wire first.
-    if ((st->in_flight.empty() || st->in_flight.front() != owner || st->in_flight.back() != owner) &&
-        drain_prefetch(h, conn, kFetchResultsAhead) != 0)
+    if (st->in_flight > 0 && st->in_flight_owner != owner && drain_prefetch(h, conn, kFetchResultsAhead) != 0)
         return -1;
-    tcli::TFetchResultsReq req;
-    req.operationHandle = op;
-    req.orientation = tcli::TFetchOrientation::FETCH_NEXT;
-    req.maxRows = max_rows;
     Failure f;
     start_deadline(st);
-    if (!write_call<tcli::TCLIService_FetchResults_pargs>(st, kFetchResultsAhead, req, &f))
+    if (!write_call<tcli::TCLIService_FetchResults_pargs>(st, kFetchResultsAhead, fetch_request(op, max_rows), &f))
         return fail_exchange(h, conn, kFetchResultsAhead, f);
-    st->in_flight.push_back(owner);
+    st->in_flight_owner = owner;
+    st->in_flight++;
     return 0;
 }
 
@@ -722,10 +711,7 @@ int spk_tcli_fetch_results_recv(void *h, const void *owner, SpkFetchReply *resp)
         st->parked.erase(it);
         return fetch_status(h, *resp);
     }
-    if (st->broken || !owns_in_flight(st, owner)) return fail_unusable(h, conn, kFetchResults);
-    // Replies of other owners ahead of this one are kept for them.
-    while (st->in_flight.front() != owner)
-        if (park_in_flight(h, conn, kFetchResults) != 0) return -1;
+    if (st->broken || st->in_flight == 0 || st->in_flight_owner != owner) return fail_unusable(h, conn, kFetchResults);
     if (read_in_flight(h, conn, kFetchResults, resp) != 0) return -1;
     return fetch_status(h, *resp);
 }
@@ -737,9 +723,10 @@ void spk_tcli_fetch_forget(void *h, const void *owner) {
     SpkTransportStack *st = conn->transport_stack;
     if (!st) return;
     // Replies still on the wire are read off it (and so parked), then dropped.
-    if (!st->broken && owns_in_flight(st, owner)) drain_prefetch(h, conn);
-    for (auto it = st->in_flight.begin(); it != st->in_flight.end();)
-        it = *it == owner ? st->in_flight.erase(it) : it + 1;
+    if (st->in_flight_owner == owner) {
+        if (!st->broken) drain_prefetch(h, conn);
+        st->in_flight = 0;
+    }
     for (auto it = st->parked.begin(); it != st->parked.end();)
         it = it->first == owner ? st->parked.erase(it) : it + 1;
 }

@@ -102,8 +102,9 @@ int spk_tcli_fetch_results(void *h, const tcli::TOperationHandle &op, int64_t ma
 // FetchResults in two halves, so that the server produces the next batch
 // while the driver converts the current one.  The request goes out now; its
 // reply is read by spk_tcli_fetch_results_recv with the same `owner` (the
-// operation record), replies of one owner in the order of their requests.  Any other exchange on the connection first reads a
-// reply still on the wire and keeps it for its owner, so messages never mix.
+// operation record), replies of one owner in the order of their requests.
+// Any other exchange on the connection first reads the replies still on the
+// wire and keeps them for their owner, so messages never mix.
 // spk_tcli_fetch_forget drops what is in flight or kept for `owner` (a cursor
 // closed in the middle of its result).  A send that fails only traces: the
 // connection is then broken, and the next call says so.

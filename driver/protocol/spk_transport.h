@@ -119,10 +119,12 @@ struct SpkTransportStack {
     bool logging_in = false;
     int request_timeout_ms = 0;
 
-    // FetchResults sent ahead of need whose replies are still on the wire,
-    // oldest first, by the operation each is for; and replies read off the
-    // wire before another exchange, kept until their owner asks for them.
-    std::deque<const void *> in_flight;
+    // FetchResults sent ahead of need whose replies are still on the wire:
+    // how many, all for one owner (the operation they read; another owner's
+    // request first reads them off); and replies read off the wire before
+    // another exchange, kept until their owner asks for them.
+    const void *in_flight_owner = nullptr;
+    int in_flight = 0;
     std::deque<std::pair<const void *, std::unique_ptr<SpkFetchReply>>> parked;
 };
 

@@ -749,6 +749,13 @@ bool parse_time_part(const char *s, size_t n, size_t *i, DateTime *dt) {
 
 bool leap_year(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
+// A month of 1 to 12 and a day that month has.
+bool valid_date(int year, int month, int day) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1) return false;
+    return day <= days[month - 1] + (month == 2 && leap_year(year) ? 1 : 0);
+}
+
 bool parse_datetime(const char *s, size_t n, DateTime *dt) {
     memset(dt, 0, sizeof *dt);
     size_t i = 0;
@@ -769,10 +776,7 @@ bool parse_datetime(const char *s, size_t n, DateTime *dt) {
         if (!read_field(s, n, &i, 1, 2, &dt->month) || i >= n || s[i] != '-') return false;
         i++;
         if (!read_field(s, n, &i, 1, 2, &dt->day)) return false;
-        static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        if (dt->month < 1 || dt->month > 12 || dt->day < 1) return false;
-        int dim = days[dt->month - 1] + (dt->month == 2 && leap_year(dt->year) ? 1 : 0);
-        if (dt->day > dim) return false;
+        if (!valid_date(dt->year, dt->month, dt->day)) return false;
         dt->has_date = true;
         if (i == n) return true;
         if (s[i] != ' ' && s[i] != 'T') return false;
@@ -1370,10 +1374,8 @@ bool spark_date(const char *s, size_t n, SQL_DATE_STRUCT *d) {
     int hi, lo, month, day;
     if (!two_digits(s, &hi) || !two_digits(s + 2, &lo) || !two_digits(s + 5, &month) || !two_digits(s + 8, &day))
         return false;
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int year = hi * 100 + lo;
-    if (month < 1 || month > 12 || day < 1) return false;
-    if (day > days[month - 1] + (month == 2 && leap_year(year) ? 1 : 0)) return false;
+    if (!valid_date(year, month, day)) return false;
     d->year = (SQLSMALLINT)year;
     d->month = (SQLUSMALLINT)month;
     d->day = (SQLUSMALLINT)day;

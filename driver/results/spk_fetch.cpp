@@ -34,13 +34,11 @@ SQLRETURN post_no_cursor(SpkStatement *stmt, const char *text) {
     return spk_post_error(stmt, spk_stmt_has_run(stmt) ? "24000" : "HY010", 0, "%s", text);
 }
 
-void forget_ahead(SpkStatement *stmt, SpkOperation *op);
-
 // Forgets the rows of the current batch (and any asked for ahead) and
 // remembers that the result is exhausted: later fetches answer SQL_NO_DATA
 // without asking the server.
 void reach_end_of_data(SpkStatement *stmt, SpkOperation *op) {
-    forget_ahead(stmt, op);
+    spk_operation_forget_ahead(stmt, op);
     op->batch = SpkBatch();
     op->has_row_set = false;
     op->active_rows = 0;
@@ -129,14 +127,6 @@ void prefetch_next(SpkStatement *stmt, SpkOperation *op) {
         if (spk_tcli_fetch_results_send(stmt, op, op->handle, want) != 0) return;
         op->in_flight.push_back(want);
     }
-}
-
-// The end of the data came while batches were asked for ahead: their
-// (empty) replies are read off the wire and dropped.
-void forget_ahead(SpkStatement *stmt, SpkOperation *op) {
-    if (op->in_flight.empty()) return;
-    spk_tcli_fetch_forget(stmt, op);
-    op->in_flight.clear();
 }
 
 // Asks the server for the next batch (or takes the one asked for ahead).
@@ -295,11 +285,7 @@ void spk_column_value(SpkStatement *stmt, int column, SpkValue *out) {
 }
 
 void spk_batch_value(const SpkBatchColumn &c, size_t r, SpkValue *out) {
-    out->kind = SPK_VALUE_NONE;
-    out->i = 0;
-    out->d = 0;
-    out->bytes = nullptr;
-    out->length = 0;
+    *out = SpkValue{SPK_VALUE_NONE, 0, 0.0, nullptr, 0};
     if (r >= c.count || c.is_null(r)) return;
     switch (c.kind) {
     case SPK_BATCH_STRING:
@@ -327,11 +313,7 @@ void spk_batch_value(const SpkBatchColumn &c, size_t r, SpkValue *out) {
 }
 
 void spk_row_value(const SpkOperation *op, int column, SpkValue *out) {
-    out->kind = SPK_VALUE_NONE;
-    out->i = 0;
-    out->d = 0;
-    out->bytes = nullptr;
-    out->length = 0;
+    *out = SpkValue{SPK_VALUE_NONE, 0, 0.0, nullptr, 0};
     if (!op || !op->has_row_set) return;
     const std::vector<SpkBatchColumn> &cols = op->batch.columns;
     if (column < 1 || (size_t)column > cols.size()) return;

@@ -12,7 +12,8 @@
 
 namespace tarn_fake {
 
-TcpRelay::TcpRelay(const std::string &listen_address, int target_port) : target_port_(target_port) {
+TcpRelay::TcpRelay(const std::string &listen_address, int target_port, Observer on_client_bytes)
+    : target_port_(target_port), on_client_bytes_(std::move(on_client_bytes)) {
     listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -83,6 +84,7 @@ void TcpRelay::pump(int a, int b) {
                 done = true;
                 break;
             }
+            if (i == 0 && on_client_bytes_) on_client_bytes_(buf, (size_t)n);
             int out = i == 0 ? b : a;
             for (ssize_t sent = 0; sent < n;) {
                 ssize_t m = send(out, buf + sent, (size_t)(n - sent), MSG_NOSIGNAL);

@@ -1,9 +1,12 @@
 // A TCP relay for tests: listens on a loopback address of its own (such as
 // 127.0.0.2) and forwards each connection to 127.0.0.1:`target_port`, so a
 // client can reach a server under a name its certificate does not carry.
+// `on_client_bytes`, when given, sees each chunk a client sends before it is
+// passed on (on the relay's threads, one per connection).
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,7 +19,8 @@ void stop_connections(std::mutex &mutex, std::vector<int> &fds, std::vector<std:
 
 class TcpRelay {
 public:
-    TcpRelay(const std::string &listen_address, int target_port);
+    using Observer = std::function<void(const char *data, size_t size)>;
+    TcpRelay(const std::string &listen_address, int target_port, Observer on_client_bytes = nullptr);
     ~TcpRelay();
     TcpRelay(const TcpRelay &) = delete;
     TcpRelay &operator=(const TcpRelay &) = delete;
@@ -27,6 +31,7 @@ private:
     void pump(int a, int b);
 
     int target_port_;
+    Observer on_client_bytes_;
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
